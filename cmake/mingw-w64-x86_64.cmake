@@ -1,0 +1,4 @@
+# Windows x64 with MinGW-w64 (posix threads).
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(PW_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

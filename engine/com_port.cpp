@@ -1,0 +1,116 @@
+// The serial-port layer.
+#include "engine/com_port.h"
+
+#include <algorithm>
+
+namespace pw {
+
+namespace {
+
+// Result codes of the port layer (receive buffer read error, send buffer write error).
+constexpr std::int32_t kReadFailure = 17;
+constexpr std::int32_t kWriteFailure = 18;
+
+std::string_view ReadWriteText(int kind) {
+  if (kind == 1) return port_text::kReadError;
+  if (kind == 2) return port_text::kWriteError;
+  return {};
+}
+
+constexpr std::uint32_t kSpeeds[] = {9600, 19200, 38400, 57600, 115200, 460800};
+
+}  // namespace
+
+ECommReadWriteError::ECommReadWriteError(int kind) : ECommError(std::string(ReadWriteText(kind))), kind_(kind) {}
+
+bool CheckPortSettings(std::string_view name, std::uint32_t speed, MessageBoxes& boxes, std::string_view title,
+                       std::string& normalized) {
+  std::string upper(name);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  if (upper.size() != 4 || !upper.starts_with("COM") || upper[3] < '1' || upper[3] > '9') {
+    ShowError(boxes, title, port_text::kBadPortName);
+    return false;
+  }
+  if (std::find(std::begin(kSpeeds), std::end(kSpeeds), speed) == std::end(kSpeeds)) {
+    ShowError(boxes, title, port_text::kBadSpeed);
+    return false;
+  }
+  normalized = upper;
+  return true;
+}
+
+std::unique_ptr<SerialDevice> OpenPortDevice(std::string_view name, std::uint32_t speed, MessageBoxes& boxes,
+                                             std::string_view title, const SerialOpener& open) {
+  std::unique_ptr<SerialDevice> device = open(name);
+  if (!device) {
+    ShowError(boxes, title, std::string(name) + std::string(port_text::kInUse));
+    return nullptr;
+  }
+  std::string_view failure;
+  if (!device->SetQueueSizes(kInputQueueSize, kOutputQueueSize)) failure = port_text::kQueueSizes;
+  else if (!device->SetEventMask()) failure = port_text::kEventMask;
+  else if (!device->SetTimeouts(kWriteTimeoutMs)) failure = port_text::kTimeouts;
+  else if (!device->SetLine(speed)) failure = port_text::kLineSettings;
+  if (!failure.empty()) {
+    device.reset();  // closed before the box is shown, so nothing stays open behind it
+    ShowError(boxes, title, failure);
+    return nullptr;
+  }
+  device->Purge();
+  return device;
+}
+
+bool ChkComPort(int number, MessageBoxes& boxes, std::string_view title, const SerialOpener& open) {
+  const std::string name = "COM" + std::to_string(number);
+  if (open(name)) return true;
+  ShowError(boxes, title, name + std::string(port_text::kInUse));
+  return false;
+}
+
+std::int32_t ComPort::ReadCom(std::uint8_t* buffer) {
+  const std::int32_t waiting = device_.BytesWaiting();
+  if (waiting == 0) return 0;
+  const std::int32_t n = waiting < 0 ? -1 : device_.Read(buffer, std::min(waiting, kMaxRead));
+  if (n < 0) Fail(kReadFailure, 1);
+  return n;
+}
+
+void ComPort::WriteCom(const std::uint8_t* bytes, std::int32_t count) { Write(bytes, count, count); }
+
+void ComPort::WriteComByte(std::uint8_t byte) { Write(&byte, 1, 1); }
+
+void ComPort::Purge() { device_.Purge(); }
+
+void ComPort::Write(const std::uint8_t* bytes, std::int32_t count, std::int32_t roomNeeded) {
+  std::unique_lock lock(writeLock_);
+  // Room in the output queue. The driver empties it at the line's pace; a
+  // queue that stays full as long as the write timeout is a failed write.
+  const std::uint32_t start = clock_.TickCount();
+  for (;;) {
+    const std::int32_t queued = device_.OutputQueued();
+    if (queued < 0) break;
+    if (static_cast<std::int32_t>(kOutputQueueSize) - queued >= roomNeeded) break;
+    if (clock_.TickCount() - start >= kWriteTimeoutMs) {
+      lock.unlock();
+      Fail(kWriteFailure, 2);
+    }
+    clock_.Sleep(1);
+  }
+  ReadCom(discard_);  // what the terminal sent before this write is stale now
+  clock_.Sleep(kTurnaroundMs);
+  const std::int32_t written = device_.Write(bytes, count);
+  if (written != count) {
+    lock.unlock();
+    Fail(kWriteFailure, 2);
+  }
+  listener_.OnPortWrite(clock_.TickCount());
+}
+
+void ComPort::Fail(std::int32_t code, int kind) {
+  device_.ClearError();
+  listener_.OnPortFailure(code);
+  throw ECommReadWriteError(kind);
+}
+
+}  // namespace pw

@@ -1,0 +1,60 @@
+// History log lines and files.
+#include "content/history_log.h"
+
+#include "content/file_error.h"
+#include "content/result_codes.h"
+#include "platform/codepage.h"
+
+namespace pw {
+
+std::filesystem::path LogFileName(const std::filesystem::path& logFolder, std::string_view portName,
+                                  std::int32_t logFileMode, const LocalTime& today) {
+  AnsiString date = "_" + ZeroPad(today.year, 4);
+  if (logFileMode != 2) date += "_" + ZeroPad(today.month, 2);
+  if (logFileMode == 0) date += "_" + ZeroPad(today.day, 2);
+  const std::string name = FromAnsi("PWK" + AnsiString(portName) + date + ".log");
+  return logFolder / std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+AnsiString LogLine(const LogEntry& e) {
+  const LocalTime& t = e.Time;
+  AnsiString line = ZeroPad(t.month, 2) + "/" + ZeroPad(t.day, 2) + " " + ZeroPad(t.hour, 2) + ":" +
+                    ZeroPad(t.minute, 2) + ":" + ZeroPad(t.second, 2) + " ";
+  line += FitB(e.BhtFName, 14);
+  if (IsRecordKind(e.FileType))
+    line += FitB(std::to_string(e.iRecords) + ToAnsi("件"), 12);
+  else
+    line += FitB(std::to_string(e.fSize) + ToAnsi("ﾊﾞｲﾄ"), 12);
+  line += ToAnsi(e.Send ? "送信  " : "受信  ");
+  line += FitB(ToAnsi(ResultLogText(e.Code)), 30);
+  line += "\r\n";
+  return line;
+}
+
+std::string LogOpenErrorText(const std::filesystem::path& logFile) {
+  const std::u8string path = logFile.u8string();
+  return std::string(path.begin(), path.end()) + "\r\nの通信履歴保存ファイル作成／アクセスできません。";
+}
+
+bool HistoryLog::Open(const std::filesystem::path& logFile) {
+  if (flog_.is_open()) flog_.close();
+  flog_.clear();
+  flog_.open(logFile, std::ios::binary | std::ios::app);
+  return flog_.is_open();
+}
+
+void HistoryLog::WriteLog(const LogEntry& e) {
+  const AnsiString line = LogLine(e);
+  if (!flog_.is_open() || !flog_.write(line.data(), static_cast<std::streamsize>(line.size())) || !flog_.flush())
+    throw FileError("the history log cannot be written");
+}
+
+bool HistoryLog::Close() {
+  if (!flog_.is_open()) return true;
+  flog_.flush();
+  const bool flushed = !flog_.fail();
+  flog_.close();
+  return flushed && !flog_.fail();
+}
+
+}  // namespace pw

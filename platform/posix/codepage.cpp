@@ -36,6 +36,7 @@ std::string Convert(const char* to, const char* from, std::string_view in, std::
       const auto b = static_cast<unsigned char>(*src);
       skip = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
       while (skip > 1 && skip > srcLeft) --skip;
+      if (skip == 4) out.append(replacement);  // as Windows: one '?' per UTF-16 unit
     }
     src += skip;
     srcLeft -= skip;

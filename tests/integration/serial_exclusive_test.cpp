@@ -1,0 +1,61 @@
+// POSIX only: a port held by another process is refused with the in-use
+// message, and the refused open leaves nothing open behind it.
+#include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "engine/com_port.h"
+#include "tests/integration/pty_peer.h"
+#include "tests/support/recording_boxes.h"
+
+namespace pw {
+namespace {
+
+int OpenDescriptors() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/fd");
+  while (readdir(d) != nullptr) ++n;
+  closedir(d);
+  return n;
+}
+
+TEST(SerialExclusive, APortHeldByAnotherProcessGivesTheInUseMessage) {
+  auto peer = test::PtyPeer::Create();
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto held = OpenSerialDevice("COM1");
+    const char ok = held ? 'y' : 'n';
+    (void)!write(ready[1], &ok, 1);
+    char c;
+    (void)!read(release[0], &c, 1);
+    _exit(0);
+  }
+  char ok = 0;
+  ASSERT_EQ(read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+
+  const int before = OpenDescriptors();
+  test::RecordingBoxes boxes;
+  EXPECT_FALSE(OpenPortDevice("COM1", 115200, boxes, "Portwick.dll通信"));
+  EXPECT_EQ(OpenDescriptors(), before);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].title, "Portwick.dll通信");
+  EXPECT_EQ(boxes.shown[0].text, "COM1 は既に使用されているか\r\n使用不可の状態です。");
+  EXPECT_FALSE(ChkComPort(1, boxes, "Portwick.dll通信"));
+
+  (void)!write(release[1], "x", 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+  // Released: the port opens again.
+  EXPECT_TRUE(ChkComPort(1, boxes, "Portwick.dll通信"));
+}
+
+}  // namespace
+}  // namespace pw

@@ -9,11 +9,21 @@ namespace pw {
 
 std::filesystem::path LogFileName(const std::filesystem::path& logFolder, std::string_view portName,
                                   std::int32_t logFileMode, const LocalTime& today) {
-  AnsiString date = "_" + ZeroPad(today.year, 4);
-  if (logFileMode != 2) date += "_" + ZeroPad(today.month, 2);
-  if (logFileMode == 0) date += "_" + ZeroPad(today.day, 2);
-  const std::string name = FromAnsi("PWK" + AnsiString(portName) + date + ".log");
-  return logFolder / std::filesystem::path(std::u8string(name.begin(), name.end()));
+  AnsiString name = "PWK";
+  name += portName;
+  name += '_';
+  name += ZeroPad(today.year, 4);
+  if (logFileMode != 2) {
+    name += '_';
+    name += ZeroPad(today.month, 2);
+  }
+  if (logFileMode == 0) {
+    name += '_';
+    name += ZeroPad(today.day, 2);
+  }
+  name += ".log";
+  const std::string utf8 = FromAnsi(name);
+  return logFolder / std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 AnsiString LogLine(const LogEntry& e) {

@@ -64,59 +64,69 @@ bool CsvBlockReader::Open(const std::filesystem::path& txFName, const FieldLayou
   sBuf_.clear();
   sBuf_.reserve(kBlockData + blankRecord_.size());
   head_ = 0;
-  lineStarted_ = pendingCr_ = quoted_ = false;
+  line_ = Line{};
   eof_ = !fdat_.is_open();
   return fdat_.is_open();
 }
 
-void CsvBlockReader::StartLine() {
-  // Only what has not been handed out is kept (less than one block).
-  if (head_ > 0) {
-    sBuf_.erase(0, head_);
-    head_ = 0;
-  }
-  record_ = sBuf_.size();
-  sBuf_ += blankRecord_;
-  lineStarted_ = true;
-  field_ = 0;
-  valueLen_ = 0;
-  quoted_ = false;
-}
-
-void CsvBlockReader::CloseValue() {
-  // A value that began with a quote loses its closing quote too.
-  if (quoted_ && valueLen_ >= 2 && last_ == '"' && valueLen_ - 2 < static_cast<std::uint64_t>(widths_[field_]))
-    sBuf_[record_ + starts_[field_] + (valueLen_ - 2)] = ' ';
-}
-
-void CsvBlockReader::PutByte(char c) {
-  if (field_ >= static_cast<std::int32_t>(widths_.size())) return;  // values beyond the last field
-  if (c == ',') {
-    CloseValue();
-    ++field_;
-    valueLen_ = 0;
-    quoted_ = false;
-    return;
-  }
-  if (valueLen_ == 0 && dblQuot_ && c == '"') {
-    quoted_ = true;
-  } else {
-    const std::uint64_t i = quoted_ ? valueLen_ - 1 : valueLen_;
-    if (i < static_cast<std::uint64_t>(widths_[field_])) sBuf_[record_ + starts_[field_] + i] = c;
-  }
-  ++valueLen_;
-  last_ = c;
-}
-
-void CsvBlockReader::EndLine() {
-  if (!lineStarted_) StartLine();
-  // Fields after the last value stay blank.
-  if (field_ < static_cast<std::int32_t>(widths_.size())) CloseValue();
-  lineStarted_ = false;
-  pendingCr_ = false;
-}
-
 void CsvBlockReader::Fill() {
+  // The state lives in locals while bytes are converted, so that the writes
+  // into the record do not force it back to memory at every byte.
+  const auto nFields = static_cast<std::int32_t>(widths_.size());
+  const std::int32_t* const starts = starts_.data();
+  const std::int32_t* const widths = widths_.data();
+  const bool dblQuot = dblQuot_;
+  Line s = line_;
+
+  const auto selectField = [&] {
+    if (s.field < nFields) {
+      s.slot = sBuf_.data() + s.record + starts[s.field];
+      s.width = static_cast<std::uint64_t>(widths[s.field]);
+    }
+    s.len = 0;
+    s.quoted = false;
+  };
+  const auto startLine = [&] {
+    // Only what has not been handed out is kept (less than one block), so
+    // sBuf_ never grows beyond its reserve.
+    if (head_ > 0) {
+      sBuf_.erase(0, head_);
+      head_ = 0;
+    }
+    s.record = sBuf_.size();
+    sBuf_ += blankRecord_;
+    s.started = true;
+    s.field = 0;
+    selectField();
+  };
+  const auto closeValue = [&] {
+    // A value that began with a quote loses its closing quote too.
+    if (s.quoted && s.len >= 2 && s.last == '"' && s.len - 2 < s.width) s.slot[s.len - 2] = ' ';
+  };
+  const auto put = [&](char c) {
+    if (s.field >= nFields) return;  // values beyond the last field
+    if (c == ',') {
+      closeValue();
+      ++s.field;
+      selectField();
+      return;
+    }
+    if (s.len == 0 && dblQuot && c == '"') {
+      s.quoted = true;
+    } else {
+      const std::uint64_t i = s.quoted ? s.len - 1 : s.len;
+      if (i < s.width) s.slot[i] = c;
+    }
+    ++s.len;
+    s.last = c;
+  };
+  const auto endLine = [&] {
+    if (!s.started) startLine();
+    if (s.field < nFields) closeValue();  // fields after the last value stay blank
+    s.started = false;
+    s.pendingCr = false;
+  };
+
   while (Available() < kBlockData && !eof_) {
     if (chunkPos_ == chunkLen_) {
       fdat_.read(chunk_.data(), static_cast<std::streamsize>(chunk_.size()));
@@ -126,31 +136,36 @@ void CsvBlockReader::Fill() {
       if (chunkLen_ == 0) {
         // The end of the file: a CR just before it is data, and a last line
         // without a line end is a line.
-        if (pendingCr_) PutByte('\r');
-        if (lineStarted_) EndLine();
+        if (s.pendingCr) put('\r');
+        if (s.started) endLine();
         eof_ = true;
         break;
       }
     }
     // The bytes of this chunk, until a line ends with a block's worth ready.
-    while (chunkPos_ < chunkLen_) {
-      const char c = chunk_[chunkPos_++];
+    const char* const chunk = chunk_.data();
+    std::size_t pos = chunkPos_;
+    const std::size_t len = chunkLen_;
+    while (pos < len) {
+      const char c = chunk[pos++];
       if (c == '\n') {
-        EndLine();  // a CR just before the LF belongs to the line end
-        if (Available() >= kBlockData) break;
+        endLine();  // a CR just before the LF belongs to the line end
+        if (sBuf_.size() - head_ >= kBlockData) break;
         continue;
       }
-      if (!lineStarted_) StartLine();
-      if (pendingCr_) {
-        pendingCr_ = false;
-        PutByte('\r');  // a CR not followed by LF is data
+      if (!s.started) startLine();
+      if (s.pendingCr) {
+        s.pendingCr = false;
+        put('\r');  // a CR not followed by LF is data
       }
       if (c == '\r')
-        pendingCr_ = true;
+        s.pendingCr = true;
       else
-        PutByte(c);
+        put(c);
     }
+    chunkPos_ = pos;
   }
+  line_ = s;
 }
 
 std::size_t CsvBlockReader::ReadCsvBlock(std::span<std::uint8_t, kBlockData> block) {
@@ -159,7 +174,7 @@ std::size_t CsvBlockReader::ReadCsvBlock(std::span<std::uint8_t, kBlockData> blo
   std::memcpy(block.data(), sBuf_.data() + head_, n);
   std::memset(block.data() + n, 0, kBlockData - n);
   head_ += n;
-  if (head_ == sBuf_.size() && !lineStarted_) {
+  if (head_ == sBuf_.size()) {
     sBuf_.clear();
     head_ = 0;
   }

@@ -44,10 +44,6 @@ class CsvBlockReader {
 
  private:
   void Fill();
-  void StartLine();
-  void EndLine();
-  void PutByte(char c);
-  void CloseValue();
   std::size_t Available() const { return sBuf_.size() - head_; }
 
   std::ifstream fdat_;
@@ -63,12 +59,19 @@ class CsvBlockReader {
   AnsiString sBuf_;
   std::size_t head_ = 0;
 
-  // The line being converted: its record starts at sBuf_[record_].
-  bool lineStarted_ = false, pendingCr_ = false, quoted_ = false;
-  std::size_t record_ = 0;
-  std::int32_t field_ = 0;
-  std::uint64_t valueLen_ = 0;
-  char last_ = 0;
+  // The line being converted.
+  struct Line {
+    bool started = false;    // its record is in sBuf_ at record
+    bool pendingCr = false;  // a CR was read; a LF next makes it the line end
+    bool quoted = false;     // the current value began with a double quote
+    std::int32_t field = 0;  // the current field
+    std::uint64_t len = 0;   // bytes of the current value so far
+    char last = 0;           // its last byte
+    std::size_t record = 0;
+    char* slot = nullptr;  // the current field in the record
+    std::uint64_t width = 0;
+  };
+  Line line_;
 };
 
 /// Receive side: the text line of one record (without CR LF). DATA: the

@@ -3,13 +3,11 @@
 
 #include <algorithm>
 
+#include "content/result_codes.h"
+
 namespace pw {
 
 namespace {
-
-// Result codes of the port layer (receive buffer read error, send buffer write error).
-constexpr std::int32_t kReadFailure = 17;
-constexpr std::int32_t kWriteFailure = 18;
 
 std::string_view ReadWriteText(int kind) {
   if (kind == 1) return port_text::kReadError;
@@ -72,7 +70,7 @@ std::int32_t ComPort::ReadCom(std::uint8_t* buffer) {
   const std::int32_t waiting = device_.BytesWaiting();
   if (waiting == 0) return 0;
   const std::int32_t n = waiting < 0 ? -1 : device_.Read(buffer, std::min(waiting, kMaxRead));
-  if (n < 0) Fail(kReadFailure, 1);
+  if (n < 0) Fail(result::RcvBufReadError, 1);
   return n;
 }
 
@@ -93,7 +91,7 @@ void ComPort::Write(const std::uint8_t* bytes, std::int32_t count, std::int32_t 
     if (static_cast<std::int32_t>(kOutputQueueSize) - queued >= roomNeeded) break;
     if (clock_.TickCount() - start >= kWriteTimeoutMs) {
       lock.unlock();
-      Fail(kWriteFailure, 2);
+      Fail(result::SendBufWriteError, 2);
     }
     clock_.Sleep(1);
   }
@@ -102,7 +100,7 @@ void ComPort::Write(const std::uint8_t* bytes, std::int32_t count, std::int32_t 
   const std::int32_t written = device_.Write(bytes, count);
   if (written != count) {
     lock.unlock();
-    Fail(kWriteFailure, 2);
+    Fail(result::SendBufWriteError, 2);
   }
   listener_.OnPortWrite(clock_.TickCount());
 }

@@ -61,7 +61,8 @@ bool IsPlainFileName(std::string_view ansiName) {
   const std::string utf8 = FromAnsi(ansiName);
   for (unsigned char c : utf8)
     if (c < 0x20 || c == 0x7F || std::strchr("/\\:<>\"|?*", c) != nullptr) return false;
-  if (utf8.find("\xEF\xBF\xBD") != std::string::npos) return false;  // not valid in the code page
+  // Bytes that are not text in the code page would name another file.
+  if (ToAnsi(utf8) != ansiName) return false;
   return !IsDeviceName(ansiName);
 }
 

@@ -30,7 +30,7 @@ struct FieldEntry {
 struct FieldLayout {
   std::array<FieldEntry, kMaxFields> Field{};
   std::int32_t iNFields = 0;
-  std::int32_t iRecSize = 0;   ///< sum of the widths (receive); see ChooseSendKind for the send side
+  std::int32_t iRecSize = 0;   ///< sum of the widths (receive); a send uses SendRecordSize
   std::int32_t iRecSize0 = 0;  ///< receive: one record unit as it travels
   std::int32_t iRecords = 0;
   std::int32_t ChkSize = 0;    ///< receive: the "size" of the field file

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <thread>
 
 #include "engine/com_port.h"
 #include "platform/clock.h"
@@ -81,6 +82,30 @@ TEST_F(SerialPort, AWriteDiscardsInputThatWaitedAndEveryByteValueCrosses) {
   ASSERT_EQ(port->ReadCom(rx), 256);
   EXPECT_TRUE(std::equal(rx, rx + 256, back.begin()));
   EXPECT_TRUE(listener.failures.empty());
+}
+
+TEST_F(SerialPort, TwoWritersNeverInterleaveInsideABlock) {
+  // The worker writes blocks while another thread sends control bytes (as a
+  // forced end sends its CAN bytes): each block must arrive whole.
+  constexpr int kBlocks = 12, kBytes = 12;
+  const Bytes block(1029, 0x41);
+  std::thread worker([&] {
+    for (int i = 0; i < kBlocks; ++i) port->WriteCom(block.data(), static_cast<std::int32_t>(block.size()));
+  });
+  for (int i = 0; i < kBytes; ++i) port->WriteComByte(0x18);
+  worker.join();
+  const Bytes got = peer->Receive(kBlocks * block.size() + kBytes, 20000);
+  ASSERT_EQ(got.size(), kBlocks * block.size() + kBytes);
+  std::size_t run = 0;
+  for (std::uint8_t b : got) {
+    if (b == 0x41) {
+      ++run;
+    } else {
+      ASSERT_EQ(b, 0x18);
+      ASSERT_EQ(run % block.size(), 0u) << "a control byte inside a block";
+    }
+  }
+  EXPECT_EQ(listener.writes, kBlocks + kBytes);
 }
 
 TEST_F(SerialPort, PurgeEmptiesTheInputQueue) {

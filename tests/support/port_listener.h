@@ -1,6 +1,7 @@
 // A port listener that records what the port reports.
 #pragma once
 
+#include <atomic>
 #include <vector>
 
 #include "engine/com_port.h"
@@ -14,8 +15,8 @@ struct RecordingListener : ComPortListener {
   }
   void OnPortFailure(std::int32_t code) override { failures.push_back(code); }
 
-  std::uint32_t lastWriteTick = 0;
-  int writes = 0;
+  std::atomic<std::uint32_t> lastWriteTick{0};  // a port may be written from two threads
+  std::atomic<int> writes{0};
   std::vector<std::int32_t> failures;
 };
 

@@ -44,7 +44,13 @@ bool SpeedConstant(std::uint32_t speed, speed_t& out) {
 class PosixSerialDevice final : public SerialDevice {
  public:
   explicit PosixSerialDevice(int fd) : fd_(fd) {}
-  ~PosixSerialDevice() override { close(fd_); }
+  ~PosixSerialDevice() override {
+    // Exclusive mode outlives this descriptor while anything else holds the
+    // device open (a line simulator keeps its side open): end it, so the
+    // next program can open the port.
+    ioctl(fd_, TIOCNXCL);
+    close(fd_);
+  }
 
   bool SetQueueSizes(std::uint32_t, std::uint32_t) override { return true; }  // the tty driver sizes its own queues
   bool SetEventMask() override { return true; }                                // waiting is poll()

@@ -1,10 +1,15 @@
 // POSIX only: a port held by another process is refused with the in-use
 // message, and the refused open leaves nothing open behind it.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
 
 #include "engine/com_port.h"
 #include "tests/integration/pty_peer.h"
@@ -53,8 +58,19 @@ TEST(SerialExclusive, APortHeldByAnotherProcessGivesTheInUseMessage) {
   int status = 0;
   waitpid(child, &status, 0);
   for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
-  // Released: the port opens again.
+  // Released: the port opens again, also for a program that does not lock
+  // (exclusive mode ended with the holder, though the pty itself stays open).
   EXPECT_TRUE(ChkComPort(1, boxes, "Portwick.dll通信"));
+  auto again = OpenSerialDevice("COM1");
+  ASSERT_TRUE(again);
+  again.reset();
+  const std::string slave = std::filesystem::read_symlink(std::getenv("PORTWICK_DRIVE") + std::string("/dosdevices/com1"));
+  const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY);
+  int excl = -1;
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(ioctl(fd, TIOCGEXCL, &excl), 0);
+  EXPECT_EQ(excl, 0);
+  close(fd);
 }
 
 }  // namespace

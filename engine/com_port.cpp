@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "common/ansi_string.h"
 #include "content/result_codes.h"
 
 namespace pw {
@@ -23,9 +24,7 @@ ECommReadWriteError::ECommReadWriteError(int kind) : ECommError(std::string(Read
 
 bool CheckPortSettings(std::string_view name, std::uint32_t speed, MessageBoxes& boxes, std::string_view title,
                        std::string& normalized) {
-  std::string upper(name);
-  for (char& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  const std::string upper = UpperAscii(name);
   if (upper.size() != 4 || !upper.starts_with("COM") || upper[3] < '1' || upper[3] > '9') {
     ShowError(boxes, title, port_text::kBadPortName);
     return false;

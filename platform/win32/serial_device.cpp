@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <optional>
 #include <string>
 
 namespace pw {
@@ -77,17 +78,13 @@ class Win32SerialDevice final : public SerialDevice {
   }
 
   std::int32_t BytesWaiting() override {
-    COMSTAT stat{};
-    DWORD errors = 0;
-    if (!ClearCommError(h_, &errors, &stat)) return -1;
-    return static_cast<std::int32_t>(stat.cbInQue);
+    const auto stat = Status();
+    return stat ? static_cast<std::int32_t>(stat->cbInQue) : -1;
   }
 
   std::int32_t OutputQueued() override {
-    COMSTAT stat{};
-    DWORD errors = 0;
-    if (!ClearCommError(h_, &errors, &stat)) return -1;
-    return static_cast<std::int32_t>(stat.cbOutQue);
+    const auto stat = Status();
+    return stat ? static_cast<std::int32_t>(stat->cbOutQue) : -1;
   }
 
   std::int32_t Read(std::uint8_t* buffer, std::int32_t count) override {
@@ -102,11 +99,7 @@ class Win32SerialDevice final : public SerialDevice {
     return static_cast<std::int32_t>(n);
   }
 
-  void ClearError() override {
-    COMSTAT stat{};
-    DWORD errors = 0;
-    ClearCommError(h_, &errors, &stat);
-  }
+  void ClearError() override { Status(); }
 
   bool WaitForInput(std::uint32_t ms) override {
     // WaitCommEvent cannot serve here: some drivers (and Wine) return from it
@@ -121,6 +114,14 @@ class Win32SerialDevice final : public SerialDevice {
   }
 
  private:
+  // The queue fill levels; asking also clears the driver's error state.
+  std::optional<COMSTAT> Status() {
+    COMSTAT stat{};
+    DWORD errors = 0;
+    if (!ClearCommError(h_, &errors, &stat)) return std::nullopt;
+    return stat;
+  }
+
   HANDLE h_;
 };
 

@@ -89,25 +89,6 @@ class MemoryLink::EndDevice final : public SerialDevice {
   End end_;
 };
 
-class MemoryLink::BorrowedDevice final : public SerialDevice {
- public:
-  explicit BorrowedDevice(SerialDevice& d) : d_(d) {}
-  bool SetQueueSizes(std::uint32_t i, std::uint32_t o) override { return d_.SetQueueSizes(i, o); }
-  bool SetEventMask() override { return d_.SetEventMask(); }
-  bool SetTimeouts(std::uint32_t ms) override { return d_.SetTimeouts(ms); }
-  bool SetLine(std::uint32_t s) override { return d_.SetLine(s); }
-  bool Purge() override { return d_.Purge(); }
-  std::int32_t BytesWaiting() override { return d_.BytesWaiting(); }
-  std::int32_t OutputQueued() override { return d_.OutputQueued(); }
-  std::int32_t Read(std::uint8_t* b, std::int32_t n) override { return d_.Read(b, n); }
-  std::int32_t Write(const std::uint8_t* b, std::int32_t n) override { return d_.Write(b, n); }
-  void ClearError() override { d_.ClearError(); }
-  bool WaitForInput(std::uint32_t ms) override { return d_.WaitForInput(ms); }
-
- private:
-  SerialDevice& d_;
-};
-
 MemoryLink::MemoryLink(VirtualClock& clock) : clock_(clock) {
   for (int i = 0; i < 2; ++i) {
     sides_[i] = std::make_unique<Side>();
@@ -118,8 +99,6 @@ MemoryLink::MemoryLink(VirtualClock& clock) : clock_(clock) {
 MemoryLink::~MemoryLink() = default;
 
 SerialDevice& MemoryLink::Device(End end) { return *sides_[end]->device; }
-
-std::unique_ptr<SerialDevice> MemoryLink::Borrow(End end) { return std::make_unique<BorrowedDevice>(Device(end)); }
 
 void MemoryLink::SetFilter(End from, Filter filter) {
   std::lock_guard lock(mutex_);

@@ -29,8 +29,6 @@ class MemoryLink {
 
   /// The device of one end. It stays owned by the link.
   SerialDevice& Device(End end);
-  /// A device that forwards to one end, for code that wants to own its device.
-  std::unique_ptr<SerialDevice> Borrow(End end);
 
   /// Bytes written by \p from, counted from 0, are passed through \p filter
   /// before they travel: it may change the byte, and returns false to drop it.
@@ -58,7 +56,6 @@ class MemoryLink {
  private:
   struct Side;
   class EndDevice;
-  class BorrowedDevice;
   friend class EndDevice;
 
   std::uint64_t Now() const { return clock_.Elapsed(); }

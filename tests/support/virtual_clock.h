@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "platform/clock.h"
 
@@ -13,7 +14,12 @@ class VirtualClock : public Clock {
   explicit VirtualClock(std::uint32_t startTick = 1000) : tick_(startTick) {}
 
   std::uint32_t TickCount() override { return tick_; }
-  void Sleep(std::uint32_t ms) override { Advance(ms); }
+  void Sleep(std::uint32_t ms) override {
+    if (sleeper)
+      sleeper(ms);
+    else
+      Advance(ms);
+  }
   LocalTime Now() override { return now_; }
 
   /// Moves time forward by \p ms; the tick counter wraps at 2^32 as the
@@ -26,6 +32,10 @@ class VirtualClock : public Clock {
   void SetNow(const LocalTime& t) { now_ = t; }
   /// Milliseconds advanced since construction, without wrapping.
   std::uint64_t Elapsed() const { return elapsed_; }
+
+  /// When set, Sleep calls it instead of advancing: a bench that runs several
+  /// parties on one thread lets the others take their turns while one sleeps.
+  std::function<void(std::uint32_t)> sleeper;
 
  private:
   std::uint32_t tick_;

@@ -79,6 +79,8 @@ void ComPort::WriteComByte(std::uint8_t byte) { Write(&byte, 1, 1); }
 
 void ComPort::Purge() { device_.Purge(); }
 
+void ComPort::PurgeInput() { device_.PurgeInput(); }
+
 void ComPort::Write(const std::uint8_t* bytes, std::int32_t count, std::int32_t roomNeeded) {
   std::unique_lock lock(writeLock_);
   // Room in the output queue. The driver empties it at the line's pace; a

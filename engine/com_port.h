@@ -113,6 +113,9 @@ class ComPort {
 
   /// Aborts pending I/O and clears both queues.
   void Purge();
+  /// Clears what waits in the input queue and leaves the output alone: the
+  /// last ACK of a batch, or a cancel, is still on its way out.
+  void PurgeInput();
 
   /// The idle wait of a polling loop: returns when input waits or after \p ms.
   bool WaitForInput(std::uint32_t ms) { return device_.WaitForInput(ms); }

@@ -197,7 +197,8 @@ void TYmThread::Finish() {
     }
     FlogOpen = false;
   }
-  port_.Purge();
+  // Stale input goes; the last ACK or cancel written is still on its way out.
+  port_.PurgeInput();
   clock_.Sleep(kTurnaroundMs);
   view_.TransferEnded();
 }
@@ -302,7 +303,7 @@ void TYmThread::CloseFiles() {
 }
 
 void TYmThread::FreshWait(bool purge) {
-  if (purge) port_.Purge();
+  if (purge) port_.PurgeInput();  // the last batch's final ACK may still be leaving
   CloseFiles();
   C1 = 0;
   Tmr = kHeaderRepeatMs;

@@ -29,6 +29,8 @@ class SerialDevice {
   virtual bool SetLine(std::uint32_t speed) = 0;
   /// Aborts pending reads and writes and clears both queues.
   virtual bool Purge() = 0;
+  /// Aborts a pending read and clears the input queue only.
+  virtual bool PurgeInput() = 0;
 
   // I/O.
   /// Bytes waiting in the input queue, or -1 when the driver cannot tell.

@@ -79,6 +79,7 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   bool Purge() override { return tcflush(fd_, TCIOFLUSH) == 0; }
+  bool PurgeInput() override { return tcflush(fd_, TCIFLUSH) == 0; }
 
   std::int32_t BytesWaiting() override {
     int n = 0;

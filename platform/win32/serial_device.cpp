@@ -73,6 +73,7 @@ class Win32SerialDevice final : public SerialDevice {
     return SetCommState(h_, &dcb) != 0;
   }
 
+  bool PurgeInput() override { return PurgeComm(h_, PURGE_RXABORT | PURGE_RXCLEAR) != 0; }
   bool Purge() override {
     return PurgeComm(h_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
   }

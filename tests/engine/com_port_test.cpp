@@ -70,6 +70,10 @@ struct StepDevice : SerialDevice {
     log->push_back("purge");
     return true;
   }
+  bool PurgeInput() override {
+    log->push_back("purge input");
+    return true;
+  }
   std::int32_t BytesWaiting() override { return 0; }
   std::int32_t OutputQueued() override { return 0; }
   std::int32_t Read(std::uint8_t*, std::int32_t) override { return 0; }
@@ -208,6 +212,27 @@ TEST_F(ComPortTest, WritesWaitForRoomInTheOutputQueue) {
   // A control byte needs only one free byte.
   port.WriteComByte(0x06);
   EXPECT_EQ(link.Written(MemoryLink::A).size(), 2059u);
+}
+
+TEST_F(ComPortTest, AnInputPurgeLetsWrittenBytesLeaveAFullPurgeDoesNot) {
+  // The last ACK of a batch, then the end-of-transfer purge: the ACK must
+  // still reach the terminal, while stale input is gone.
+  link.SetBitRate(9600);
+  const Bytes block(300, 7);
+  port.WriteCom(block.data(), 300);
+  port.WriteComByte(0x06);
+  link.Inject(MemoryLink::A, {0x43});
+  port.PurgeInput();
+  EXPECT_EQ(port.ReadCom(rx), 0);
+  clock.Advance(1000);
+  std::uint8_t far[kRxBufSize];
+  EXPECT_EQ(link.Device(MemoryLink::B).Read(far, 2047), 301);
+  EXPECT_EQ(far[300], 0x06);
+
+  port.WriteCom(block.data(), 300);
+  port.Purge();
+  clock.Advance(1000);
+  EXPECT_LT(link.Device(MemoryLink::B).Read(far, 2047), 300);
 }
 
 struct StuckDevice : StepDevice {

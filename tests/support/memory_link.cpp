@@ -29,11 +29,22 @@ class MemoryLink::EndDevice final : public SerialDevice {
   bool SetTimeouts(std::uint32_t) override { return true; }
   bool SetLine(std::uint32_t) override { return true; }
 
-  bool Purge() override {
+  bool PurgeInput() override {
     std::lock_guard lock(link_.mutex_);
     auto& in = Self().inbound;
     const std::uint64_t now = link_.Now();
     while (!in.empty() && in.front().at <= now) in.pop_front();
+    return true;
+  }
+
+  bool Purge() override {
+    std::lock_guard lock(link_.mutex_);
+    PurgeInput();
+    const std::uint64_t now = link_.Now();
+    // Bytes written here that have not left yet are thrown away, as a
+    // driver's transmit queue is.
+    auto& out = link_.sides_[1 - end_]->inbound;
+    out.erase(std::remove_if(out.begin(), out.end(), [now](const auto& a) { return a.at > now; }), out.end());
     return true;
   }
 

@@ -63,7 +63,7 @@ inline constexpr std::string_view kSendEnd = " 送信終了";
 
 /// How long an idle pass of the worker's loop waits for input before it
 /// polls again; short against every timeout the engine uses.
-inline constexpr std::uint32_t kIdleWaitMs = 2;
+inline constexpr std::uint32_t kIdleWaitMs = 5;
 /// The pauses between a header's ACK and the 'C' that asks for its data,
 /// and after each received file.
 inline constexpr std::uint32_t kAckToCMs = 100;

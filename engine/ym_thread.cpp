@@ -404,6 +404,10 @@ void TYmThread::SendResend() {
   Tmr = kAnswerMs;
 }
 
+// Bytes of one read are taken in order. A byte that makes the sender write
+// ends the call and the rest of the read is dropped (it answered what was on
+// the line before the write); an ACK that only moves on keeps going, since a
+// receiver may send its 'C' right behind it.
 void TYmThread::SendProc(const std::uint8_t* bytes, std::int32_t count) {
   if (EndProg) return;
   const auto moveOn = [this](TYmComStat next) {
@@ -438,7 +442,7 @@ void TYmThread::SendProc(const std::uint8_t* bytes, std::int32_t count) {
           if (s == TYmComStat::S21) BuildFieldBlock();
           tw = clock_.TickCount();
           moveOn(s == TYmComStat::S21 ? TYmComStat::S22 : TYmComStat::S32);
-          return;
+          continue;  // nothing was sent: a 'C' in the same read still counts
         }
         if (b == NAK) return SendResend();
         break;
@@ -481,7 +485,7 @@ void TYmThread::SendProc(const std::uint8_t* bytes, std::int32_t count) {
           view_.SetGaugeProgress(0);
           tw = clock_.TickCount();
           moveOn(TYmComStat::S30);
-          return;
+          continue;
         }
         if (b == NAK) return SendResend();
         break;
@@ -492,7 +496,7 @@ void TYmThread::SendProc(const std::uint8_t* bytes, std::int32_t count) {
           TxSize = static_cast<std::int32_t>(kSmallBlock);
           tw = clock_.TickCount();
           moveOn(TYmComStat::S41);
-          return;
+          continue;
         }
         if (b == NAK) return SendResend();
         break;

@@ -191,6 +191,24 @@ TEST(Send, NoiseBeforeTheFirstCIsIgnoredAndTwoCsStartOneHeader) {
   EXPECT_EQ(headers, 2);  // the file's and the empty one
 }
 
+TEST(Send, ACRightBehindAnAckIsNotLost) {
+  // Some receivers answer a header or an EOT with ACK and 'C' in one go.
+  TransferRig rig;
+  WriteFile(rig.dir / "a.csv", "1,2\r\n");
+  auto tx = rig.Sender("a.csv", "A.CSV", "4,4");
+  ScriptPeer term(rig.link, MemoryLink::B, rig.clock, [](const Bytes& u) -> std::vector<ScriptPeer::Reply> {
+    if ((u[0] == SOH && u[1] == 0 && u[3] != 0) || u[0] == EOT) return {{0, {ACK, kC}}};
+    if (u[0] == SOH || u[0] == STX) return {{0, {ACK}}};
+    return {};
+  });
+  term.Say({kC});
+  rig.Add(*tx);
+  rig.Add(term);
+  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_EQ(tx->ErrorNo(), 0);
+  EXPECT_LT(rig.clock.Elapsed(), 1000u);  // no 3-second timeout on the way
+}
+
 TEST(Send, ANakForEotSendsEotAgain) {
   TransferRig rig;
   WriteFile(rig.dir / "a.pd3", Pattern(10));

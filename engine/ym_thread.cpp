@@ -260,6 +260,19 @@ void TYmThread::EndWith(std::int32_t code, bool cancel) {
   EndProg = true;
 }
 
+void TYmThread::FailBatch(std::int32_t code) {
+  Cancel();
+  SetError(code);
+  WriteLog(code);
+  BatchOver();
+}
+
+bool TYmThread::TenthFailure(std::int32_t code) {
+  if (++C1 < kMaxRetries) return false;
+  FailBatch(code);
+  return true;
+}
+
 void TYmThread::BatchOver() {
   if (RcvMode)
     SetState(TYmComStat::SS0);
@@ -672,12 +685,7 @@ int TYmThread::ChkHeader() {
 void TYmThread::ActOnHeader(int verdict) {
   switch (verdict) {
     case 0:
-      if (++C1 >= kMaxRetries) {
-        Cancel();
-        SetError(result::CommError);
-        WriteLog(result::CommError);
-        return BatchOver();
-      }
+      if (TenthFailure(result::CommError)) return;
       port_.WriteComByte(NAK);
       Tmr = kAnswerMs;
       SetState(TYmComStat::S01);
@@ -703,10 +711,7 @@ void TYmThread::ActOnHeader(int verdict) {
       return BatchOver();
     case 3:
     case 4:
-      Cancel();
-      SetError(verdict == 3 ? result::WrongRcvFile : result::FieldMismatch);
-      WriteLog(ErrorNo());
-      return BatchOver();
+      return FailBatch(verdict == 3 ? result::WrongRcvFile : result::FieldMismatch);
     default:
       return EndWith(result::FileAccessError, true);
   }
@@ -738,12 +743,7 @@ void TYmThread::ActOnBlock(int verdict) {
   const auto waitNext = [this] { SetState(TmpRcvSize >= fSize ? TYmComStat::S16 : TYmComStat::S10); };
   switch (verdict) {
     case 0:
-      if (++C1 >= kMaxRetries) {
-        Cancel();
-        SetError(result::CommError);
-        WriteLog(result::CommError);
-        return BatchOver();
-      }
+      if (TenthFailure(result::CommError)) return;
       port_.WriteComByte(NAK);
       Tmr = kAnswerMs;
       return waitNext();
@@ -814,12 +814,7 @@ void TYmThread::RcvTimeout() {
     port_.WriteComByte(kC);
     return;
   }
-  if (++C1 >= kMaxRetries) {
-    Cancel();
-    SetError(result::TimeOut);
-    WriteLog(result::TimeOut);
-    return BatchOver();
-  }
+  if (TenthFailure(result::TimeOut)) return;
   if (s == TYmComStat::S07) {
     port_.WriteComByte(ACK);
     clock_.Sleep(kAckToCMs);

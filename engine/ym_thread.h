@@ -152,6 +152,11 @@ class TYmThread : private ComPortListener {
   void Cancel() { ymodem::SendCancel(port_); }
   void EndWith(std::int32_t code, bool cancel);  // code, log, optional cancel, end
   void BatchOver();
+  /// Receiver: cancel sequence, \p code, log line, batch over.
+  void FailBatch(std::int32_t code);
+  /// Receiver: counts a refusal or timeout in C1; the tenth in a row fails
+  /// the batch with \p code and returns true.
+  bool TenthFailure(std::int32_t code);
   void ShowWaiting();
   void ShowLabelAnsi(std::string_view ansi);
   void SendTxBuf() { port_.WriteCom(TxBuf, TxSize); }

@@ -84,19 +84,7 @@ void TYmThread::Execute() {
 
 bool TYmThread::Begin() {
   workerId_ = std::this_thread::get_id();
-  if (TxFlag) {
-    view_.SetLabel(transfer_text::kSend);
-    view_.SetButtonCaption(transfer_text::kAbort);
-    RcvWaitFlg = false;
-  } else {
-    view_.SetLabel(transfer_text::kWaitReceive);
-    view_.SetButtonCaption(transfer_text::kEnd);
-    RcvWaitFlg = true;
-  }
-  iBlockNo = 0;
-  iEndBlock = 100;
-  view_.SetGaugeMax(100);
-  view_.SetGaugeProgress(0);
+  ShowStart();
 
   try {
     port_.Purge();
@@ -282,10 +270,10 @@ void TYmThread::BatchOver() {
 
 void TYmThread::ShowLabelAnsi(std::string_view ansi) { view_.SetLabel(FromAnsi(ansi)); }
 
-void TYmThread::ShowWaiting() {
-  view_.SetLabel(transfer_text::kWaitReceive);
-  view_.SetButtonCaption(transfer_text::kEnd);
-  RcvWaitFlg = true;
+void TYmThread::ShowStart() {
+  view_.SetLabel(TxFlag ? transfer_text::kSend : transfer_text::kWaitReceive);
+  view_.SetButtonCaption(TxFlag ? transfer_text::kAbort : transfer_text::kEnd);
+  RcvWaitFlg = !TxFlag;
   iBlockNo = 0;
   iEndBlock = 100;
   view_.SetGaugeMax(100);
@@ -324,7 +312,7 @@ void TYmThread::FreshWait(bool purge) {
   FileType = TFileType::NULL_;
   SetError(result::NormalEnd);
   SetState(TYmComStat::S00);
-  if (purge) ShowWaiting();
+  if (purge) ShowStart();
   port_.WriteComByte(kC);
 }
 

@@ -157,7 +157,8 @@ class TYmThread : private ComPortListener {
   /// Receiver: counts a refusal or timeout in C1; the tenth in a row fails
   /// the batch with \p code and returns true.
   bool TenthFailure(std::int32_t code);
-  void ShowWaiting();
+  /// The start state: "送信" or "受信待ち", the button, an empty gauge of 100.
+  void ShowStart();
   void ShowLabelAnsi(std::string_view ansi);
   void SendTxBuf() { port_.WriteCom(TxBuf, TxSize); }
   void HandleFailure(const std::string& message);

@@ -11,32 +11,32 @@ namespace {
 // Which modes an option belongs to.
 enum Where : unsigned { kRecv = 1, kSend = 2, kBoth = 3 };
 
-struct Spec {
+struct OptionRule {
   std::string_view name;
   bool takesValue;
   unsigned where;
 };
 
 constexpr std::array kSpecs{
-    Spec{"--port", true, kBoth},
-    Spec{"--speed", true, kBoth},
-    Spec{"--timeout", true, kBoth},
-    Spec{"--log", true, kBoth},
-    Spec{"--dir", true, kRecv},
-    Spec{"--batches", true, kRecv},
-    Spec{"--file", true, kSend},
-    Spec{"--as", true, kSend},
-    Spec{"--fields", true, kSend},
-    Spec{"--fill", true, kSend},
-    Spec{"--drop-ack", true, kRecv},
-    Spec{"--nak", true, kRecv},
-    Spec{"--can-at", true, kBoth},
-    Spec{"--silent", false, kBoth},
-    Spec{"--noise", true, kBoth},
-    Spec{"--corrupt-block", true, kSend},
-    Spec{"--stretch", true, kSend},
-    Spec{"--eot-b0", false, kSend},
-    Spec{"--expect-cancel", false, kBoth},
+    OptionRule{"--port", true, kBoth},
+    OptionRule{"--speed", true, kBoth},
+    OptionRule{"--timeout", true, kBoth},
+    OptionRule{"--log", true, kBoth},
+    OptionRule{"--dir", true, kRecv},
+    OptionRule{"--batches", true, kRecv},
+    OptionRule{"--file", true, kSend},
+    OptionRule{"--as", true, kSend},
+    OptionRule{"--fields", true, kSend},
+    OptionRule{"--fill", true, kSend},
+    OptionRule{"--drop-ack", true, kRecv},
+    OptionRule{"--nak", true, kRecv},
+    OptionRule{"--can-at", true, kBoth},
+    OptionRule{"--silent", false, kBoth},
+    OptionRule{"--noise", true, kBoth},
+    OptionRule{"--corrupt-block", true, kSend},
+    OptionRule{"--stretch", true, kSend},
+    OptionRule{"--eot-b0", false, kSend},
+    OptionRule{"--expect-cancel", false, kBoth},
 };
 
 constexpr std::array<std::uint32_t, 19> kSpeeds{50,   75,   110,  134,   150,   200,   300,    600,    1200,  1800,
@@ -73,7 +73,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
     o.help = true;
     return o;
   }
-  std::vector<const Spec*> given;
+  std::vector<const OptionRule*> given;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string_view name = args[i];
     if (i == 0 && (name == "receive" || name == "send")) {
@@ -85,7 +85,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
       value = name.substr(eq + 1);
       name = name.substr(0, eq);
     }
-    const auto spec = std::find_if(kSpecs.begin(), kSpecs.end(), [&](const Spec& s) { return s.name == name; });
+    const auto spec = std::find_if(kSpecs.begin(), kSpecs.end(), [&](const OptionRule& s) { return s.name == name; });
     if (spec == kSpecs.end()) {
       if (i == 0) return fail("the first word must be receive or send, not " + std::string(name));
       return fail("unknown option " + std::string(name));
@@ -174,7 +174,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
 
   if (o.mode == Mode::kNone) return fail("say receive or send");
   const unsigned here = o.mode == Mode::kReceive ? kRecv : kSend;
-  for (const Spec* s : given) {
+  for (const OptionRule* s : given) {
     if (!(s->where & here))
       return fail(std::string(s->name) + " is for " + (s->where == kRecv ? "receive" : "send") + " only");
   }

@@ -17,7 +17,7 @@ struct OptionRule {
   unsigned where;
 };
 
-constexpr std::array kSpecs{
+constexpr std::array kRules{
     OptionRule{"--port", true, kBoth},
     OptionRule{"--speed", true, kBoth},
     OptionRule{"--timeout", true, kBoth},
@@ -85,17 +85,17 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
       value = name.substr(eq + 1);
       name = name.substr(0, eq);
     }
-    const auto spec = std::find_if(kSpecs.begin(), kSpecs.end(), [&](const OptionRule& s) { return s.name == name; });
-    if (spec == kSpecs.end()) {
+    const auto rule = std::find_if(kRules.begin(), kRules.end(), [&](const OptionRule& s) { return s.name == name; });
+    if (rule == kRules.end()) {
       if (i == 0) return fail("the first word must be receive or send, not " + std::string(name));
       return fail("unknown option " + std::string(name));
     }
-    if (!spec->takesValue && value) return fail(std::string(name) + " takes no value");
-    if (spec->takesValue && !value) {
+    if (!rule->takesValue && value) return fail(std::string(name) + " takes no value");
+    if (rule->takesValue && !value) {
       if (i + 1 >= args.size()) return fail(std::string(name) + " needs a value");
       value = args[++i];
     }
-    given.push_back(&*spec);
+    given.push_back(&*rule);
     const std::string v(value.value_or(""));
     auto bad = [&] { return fail("bad value " + v + " for " + std::string(name)); };
 

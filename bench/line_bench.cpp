@@ -227,29 +227,33 @@ RunResult RunPair(const Pair& pair, std::uint32_t speed, const fs::path& file, c
     if (!done || sb->ExitCode() != 0) r.why = "sb did not finish";
   } else {
     StderrBoxes boxes;
-    const auto device = pw::OpenPortDevice("COM1", speed, boxes, kTitle);
+    const auto device = pw::OpenPortDevice("COM1", speed, pw::Alerts(boxes, kTitle));
     if (!device) {
       r.why = "COM1 did not open";
       return r;
     }
     EndView view;
-    pw::TYmThread t(*device, pw::SystemClock(), view, boxes, kTitle);
-    t.LogFlag = false;
+    pw::TransferRequest q;
+    q.LogFlag = false;
+    q.TxFlag = !IsSender(pair.b);
+    if (q.TxFlag) {
+      q.TxFName = file;
+      q.BhtFName = file.filename().string();
+    } else {
+      q.RxFolder = folder;
+      q.Tmp1File = s.Root() / "portwk1.tmp";
+      q.Tmp2File = s.Root() / "portwk2.tmp";
+    }
+    const pw::Alerts alerts(boxes, kTitle);
+    pw::TYmThread t(*device, pw::SystemClock(), view, alerts, q);
     std::unique_ptr<PeerProcess> peer;
-    if (IsSender(pair.b)) {
-      t.TxFlag = false;
-      t.RxFolder = folder;
-      t.Tmp1File = s.Root() / "portwk1.tmp";
-      t.Tmp2File = s.Root() / "portwk2.tmp";
+    if (!q.TxFlag) {
       // The peer waits for our first 'C'.
       peer = StartPeer(pair.b, peerLink, file, folder, speed, o, log);
       LetSettle(*peer, pair.b);
       start = SteadyClock::now();
       t.Start();
     } else {
-      t.TxFlag = true;
-      t.TxFName = file;
-      t.BhtFName = file.filename().string();
       // We wait for the peer's first 'C', which it sends when it is ready.
       t.Start();
       start = SteadyClock::now();
@@ -375,15 +379,15 @@ void Idle(const Options& o, Scratch& s) {
   const int waitS = o.quick ? 10 : 60;
   PtyPair pty(s);
   StderrBoxes boxes;
-  const auto device = pw::OpenPortDevice("COM1", 115200, boxes, kTitle);
+  const auto device = pw::OpenPortDevice("COM1", 115200, pw::Alerts(boxes, kTitle));
   if (!device) return;
   EndView view;
-  pw::TYmThread t(*device, pw::SystemClock(), view, boxes, kTitle);
-  t.TxFlag = false;
-  t.LogFlag = false;
-  t.RxFolder = s.Folder("idle");
-  t.Tmp1File = s.Root() / "portwk1.tmp";
-  t.Tmp2File = s.Root() / "portwk2.tmp";
+  pw::TransferRequest q;
+  q.RxFolder = s.Folder("idle");
+  q.Tmp1File = s.Root() / "portwk1.tmp";
+  q.Tmp2File = s.Root() / "portwk2.tmp";
+  const pw::Alerts alerts(boxes, kTitle);
+  pw::TYmThread t(*device, pw::SystemClock(), view, alerts, q);
 
   const double cpu0 = CpuSeconds();
   const auto start = SteadyClock::now();
@@ -489,14 +493,15 @@ void Turnaround(const Options& o, Scratch& s) {
 
   PtyPair pty(s);
   StderrBoxes boxes;
-  const auto device = pw::OpenPortDevice("COM1", 460800, boxes, kTitle);
+  const auto device = pw::OpenPortDevice("COM1", 460800, pw::Alerts(boxes, kTitle));
   if (!device) return;
   EndView view;
-  pw::TYmThread t(*device, pw::SystemClock(), view, boxes, kTitle);
-  t.TxFlag = true;
-  t.LogFlag = false;
-  t.TxFName = file;
-  t.BhtFName = "DATA.PD3";
+  pw::TransferRequest q;
+  q.TxFlag = true;
+  q.TxFName = file;
+  q.BhtFName = "DATA.PD3";
+  const pw::Alerts alerts(boxes, kTitle);
+  pw::TYmThread t(*device, pw::SystemClock(), view, alerts, q);
   std::vector<double> delays;
   bool peerOk = false;
   std::thread peer([&] { peerOk = TurnaroundPeer(pty.Master()).Run(delays); });

@@ -22,26 +22,25 @@ constexpr std::uint32_t kSpeeds[] = {9600, 19200, 38400, 57600, 115200, 460800};
 
 ECommReadWriteError::ECommReadWriteError(int kind) : ECommError(std::string(ReadWriteText(kind))), kind_(kind) {}
 
-bool CheckPortSettings(std::string_view name, std::uint32_t speed, MessageBoxes& boxes, std::string_view title,
-                       std::string& normalized) {
+bool CheckPortSettings(std::string_view name, std::uint32_t speed, const Alerts& alerts, std::string& normalized) {
   const std::string upper = UpperAscii(name);
   if (upper.size() != 4 || !upper.starts_with("COM") || upper[3] < '1' || upper[3] > '9') {
-    ShowError(boxes, title, port_text::kBadPortName);
+    alerts.Error(port_text::kBadPortName);
     return false;
   }
   if (std::find(std::begin(kSpeeds), std::end(kSpeeds), speed) == std::end(kSpeeds)) {
-    ShowError(boxes, title, port_text::kBadSpeed);
+    alerts.Error(port_text::kBadSpeed);
     return false;
   }
   normalized = upper;
   return true;
 }
 
-std::unique_ptr<SerialDevice> OpenPortDevice(std::string_view name, std::uint32_t speed, MessageBoxes& boxes,
-                                             std::string_view title, const SerialOpener& open) {
+std::unique_ptr<SerialDevice> OpenPortDevice(std::string_view name, std::uint32_t speed, const Alerts& alerts,
+                                             const SerialOpener& open) {
   std::unique_ptr<SerialDevice> device = open(name);
   if (!device) {
-    ShowError(boxes, title, std::string(name) + std::string(port_text::kInUse));
+    alerts.Error(std::string(name) + std::string(port_text::kInUse));
     return nullptr;
   }
   std::string_view failure;
@@ -51,17 +50,17 @@ std::unique_ptr<SerialDevice> OpenPortDevice(std::string_view name, std::uint32_
   else if (!device->SetLine(speed)) failure = port_text::kLineSettings;
   if (!failure.empty()) {
     device.reset();  // closed before the box is shown, so nothing stays open behind it
-    ShowError(boxes, title, failure);
+    alerts.Error(failure);
     return nullptr;
   }
   device->Purge();
   return device;
 }
 
-bool ChkComPort(int number, MessageBoxes& boxes, std::string_view title, const SerialOpener& open) {
+bool ChkComPort(int number, const Alerts& alerts, const SerialOpener& open) {
   const std::string name = "COM" + std::to_string(number);
   if (open(name)) return true;
-  ShowError(boxes, title, name + std::string(port_text::kInUse));
+  alerts.Error(name + std::string(port_text::kInUse));
   return false;
 }
 

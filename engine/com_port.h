@@ -64,19 +64,17 @@ using SerialOpener = std::function<std::unique_ptr<SerialDevice>(std::string_vie
 /// The name is "COM1" to "COM9" in any letter case; the speed is one of 9600,
 /// 19200, 38400, 57600, 115200 and 460800. On success returns true and sets
 /// \p normalized to the upper-case name. On failure shows the error box for
-/// the first bad value under \p title and returns false; nothing is touched.
-bool CheckPortSettings(std::string_view name, std::uint32_t speed, MessageBoxes& boxes, std::string_view title,
-                       std::string& normalized);
+/// the first bad value and returns false; nothing is touched.
+bool CheckPortSettings(std::string_view name, std::uint32_t speed, const Alerts& alerts, std::string& normalized);
 
 /// Opens \p name, sets the queue sizes, the event mask, the timeouts and the
-/// line, and purges both directions. On any failure shows its message under
-/// \p title, leaves nothing open and returns nothing.
-std::unique_ptr<SerialDevice> OpenPortDevice(std::string_view name, std::uint32_t speed, MessageBoxes& boxes,
-                                             std::string_view title, const SerialOpener& open = OpenSerialDevice);
+/// line, and purges both directions. On any failure shows its message, leaves nothing open and returns nothing.
+std::unique_ptr<SerialDevice> OpenPortDevice(std::string_view name, std::uint32_t speed, const Alerts& alerts,
+                                             const SerialOpener& open = OpenSerialDevice);
 
 /// Tries to open "COM<number>"; closes it again and returns true when that
 /// works, otherwise shows the in-use message and returns false.
-bool ChkComPort(int number, MessageBoxes& boxes, std::string_view title, const SerialOpener& open = OpenSerialDevice);
+bool ChkComPort(int number, const Alerts& alerts, const SerialOpener& open = OpenSerialDevice);
 
 /// What a transfer learns from its port: every write restarts its running
 /// timeout, and a failed read or write ends it with a result code.

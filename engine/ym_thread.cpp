@@ -38,8 +38,9 @@ std::string_view StateName(TYmComStat s) {
   return i < kStateNames.size() ? kStateNames[i] : "?";
 }
 
-TYmThread::TYmThread(SerialDevice& device, Clock& clock, TransferView& view, MessageBoxes& boxes, std::string title)
-    : port_(device, clock, *this), clock_(clock), view_(view), boxes_(boxes), title_(std::move(title)) {}
+TYmThread::TYmThread(SerialDevice& device, Clock& clock, TransferView& view, const Alerts& alerts,
+                     TransferRequest request)
+    : port_(device, clock, *this), clock_(clock), view_(view), alerts_(alerts), req_(std::move(request)) {}
 
 TYmThread::~TYmThread() {
   if (worker_.joinable()) {
@@ -77,7 +78,7 @@ void TYmThread::Execute() {
     }
     Finish();
   } catch (const std::exception& e) {
-    ShowError(boxes_, title_, e.what());
+    alerts_.Error(e.what());
     view_.TransferEnded();
   }
 }
@@ -88,18 +89,19 @@ bool TYmThread::Begin() {
 
   try {
     port_.Purge();
-    if (LogFlag) {
-      if (!Flog.Open(LogFile)) {
+    if (req_.LogFlag) {
+      if (!Flog.Open(req_.LogFile)) {
         // Nothing is exchanged; the caller learns of it as a file error.
-        ShowError(boxes_, kLogOpenErrorCaption, LogOpenErrorText(LogFile));
+        alerts_.Error(kLogOpenErrorCaption, LogOpenErrorText(req_.LogFile));
         SetError(result::FileAccessError);
         EndProg = true;
         return false;
       }
       FlogOpen = true;
     }
-    if (TxFlag) {
-      FieldsDat = CommasToBlanks(FieldsDat);
+    if (req_.TxFlag) {
+      BhtFName = req_.BhtFName;
+      FieldsDat = CommasToBlanks(req_.FieldsDat);
       if (const std::int32_t code = PrepareSend(); code != 0) {
         SetError(code);
         WriteLog(code);
@@ -107,7 +109,7 @@ bool TYmThread::Begin() {
         return false;
       }
     } else {
-      ChkFields = CommasToBlanks(ChkFields);
+      ChkFields = CommasToBlanks(req_.ChkFields);
       received_.Clear();
       iRecords = 0;
       SetState(TYmComStat::SS0);
@@ -128,7 +130,7 @@ TYmThread::PassResult TYmThread::Pass() {
     if (EndProg) return PassResult::Ended;
     if (fStop.exchange(false)) {
       const TYmComStat s = State();
-      if (!TxFlag && (s == TYmComStat::S00 || s == TYmComStat::SS0)) {
+      if (!req_.TxFlag && (s == TYmComStat::S00 || s == TYmComStat::SS0)) {
         // Still waiting for a header: nothing to abort.
         SetError(result::Cancelled);
         EndProg = true;
@@ -137,7 +139,7 @@ TYmThread::PassResult TYmThread::Pass() {
       SetError(result::Aborted);
       WriteLog(result::Aborted);
       Cancel();
-      if (TxFlag || !RcvMode) {
+      if (req_.TxFlag || !req_.RcvMode) {
         EndProg = true;
         return PassResult::Ended;
       }
@@ -151,13 +153,13 @@ TYmThread::PassResult TYmThread::Pass() {
 
     const std::int32_t n = port_.ReadCom(RxBuf);
     if (n == 0) {
-      if (TxFlag)
+      if (req_.TxFlag)
         SendTimeout();
       else
         RcvTimeout();
       return EndProg ? PassResult::Ended : PassResult::Idle;
     }
-    if (TxFlag)
+    if (req_.TxFlag)
       SendProc(RxBuf, n);
     else
       RcvProc(RxBuf, n);
@@ -192,7 +194,7 @@ void TYmThread::Finish() {
 }
 
 void TYmThread::HandleFailure(const std::string& message) {
-  ShowError(boxes_, title_, message);
+  alerts_.Error(message);
   if (ErrorNo() == 0) {
     SetError(result::FileAccessError);
     try {
@@ -211,7 +213,7 @@ void TYmThread::EndCom() {
   SetError(result::Cancelled);
   endCom_ = true;
   const TYmComStat s = State();
-  const bool waiting = !TxFlag && (s == TYmComStat::S00 || s == TYmComStat::SS0);
+  const bool waiting = !req_.TxFlag && (s == TYmComStat::S00 || s == TYmComStat::SS0);
   if (!waiting) {
     try {
       Cancel();
@@ -237,8 +239,8 @@ void TYmThread::OnPortFailure(std::int32_t code) {
 }
 
 void TYmThread::WriteLog(std::int32_t code) {
-  if (!LogFlag || !FlogOpen) return;
-  Flog.WriteLog(LogEntry{clock_.Now(), BhtFName, FileType, iRecords, fSize, TxFlag, code});
+  if (!req_.LogFlag || !FlogOpen) return;
+  Flog.WriteLog(LogEntry{clock_.Now(), BhtFName, FileType, iRecords, fSize, req_.TxFlag, code});
 }
 
 void TYmThread::EndWith(std::int32_t code, bool cancel) {
@@ -262,7 +264,7 @@ bool TYmThread::TenthFailure(std::int32_t code) {
 }
 
 void TYmThread::BatchOver() {
-  if (RcvMode)
+  if (req_.RcvMode)
     SetState(TYmComStat::SS0);
   else
     EndProg = true;
@@ -271,9 +273,9 @@ void TYmThread::BatchOver() {
 void TYmThread::ShowLabelAnsi(std::string_view ansi) { view_.SetLabel(FromAnsi(ansi)); }
 
 void TYmThread::ShowStart() {
-  view_.SetLabel(TxFlag ? transfer_text::kSend : transfer_text::kWaitReceive);
-  view_.SetButtonCaption(TxFlag ? transfer_text::kAbort : transfer_text::kEnd);
-  RcvWaitFlg = !TxFlag;
+  view_.SetLabel(req_.TxFlag ? transfer_text::kSend : transfer_text::kWaitReceive);
+  view_.SetButtonCaption(req_.TxFlag ? transfer_text::kAbort : transfer_text::kEnd);
+  RcvWaitFlg = !req_.TxFlag;
   iBlockNo = 0;
   iEndBlock = 100;
   view_.SetGaugeMax(100);
@@ -321,11 +323,11 @@ void TYmThread::FreshWait(bool purge) {
 
 std::int32_t TYmThread::PrepareSend() {
   std::error_code ec;
-  if (!std::filesystem::exists(TxFName, ec)) return result::NoSendFile;
+  if (!std::filesystem::exists(req_.TxFName, ec)) return result::NoSendFile;
   ShowLabelAnsi(BhtFName);
 
   SendPlan plan;
-  const std::int32_t code = PlanSend(TxFName, BhtFName, FieldsDat, plan);
+  const std::int32_t code = PlanSend(req_.TxFName, BhtFName, FieldsDat, plan);
   FileType = plan.FileType;
   FNameCaption = plan.FNameCaption;
   if (!FNameCaption.empty()) ShowLabelAnsi(FNameCaption);
@@ -336,10 +338,10 @@ std::int32_t TYmThread::PrepareSend() {
   if (code != 0) return code;
 
   if (FileType == TFileType::CSV) {
-    if (!Fdat.Open(TxFName, plan.Layout, DblQuotFlg)) return result::FileAccessError;
+    if (!Fdat.Open(req_.TxFName, plan.Layout, req_.DblQuotFlg)) return result::FileAccessError;
     FdatOpen = true;
   } else {
-    Ftmp2In.open(TxFName, std::ios::binary);
+    Ftmp2In.open(req_.TxFName, std::ios::binary);
     if (!Ftmp2In) return result::FileAccessError;
   }
 
@@ -385,7 +387,7 @@ void TYmThread::BuildNextDataBlock() {
   } else {
     Ftmp2In.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
     length = static_cast<std::size_t>(Ftmp2In.gcount());
-    if (Ftmp2In.bad()) throw FileError("read error: " + TxFName.string());
+    if (Ftmp2In.bad()) throw FileError("read error: " + req_.TxFName.string());
   }
   ++iBlockNo;
   TxSize = static_cast<std::int32_t>(BuildDataBlock(TxBuf, iBlockNo, data.data(), length));
@@ -634,7 +636,7 @@ int TYmThread::ChkHeader() {
   if (Blk[0] != 0 || Blk[1] != 0xFF) return 0;
   if (CalcCrc16(pBuf, static_cast<std::size_t>(iBlockSize)) != CRC16) return 0;
   const ReceiveKind k = ChooseReceiveKind(std::span<const std::uint8_t>(pBuf, static_cast<std::size_t>(iBlockSize)),
-                                          CsvFlg, ChkRcvFName, ChkFields, received_);
+                                          req_.CsvFlg, req_.ChkRcvFName, ChkFields, received_);
   BhtFName = k.BhtFName;
   FileType = k.FileType;
   if (!k.FNameCaption.empty()) {
@@ -659,13 +661,13 @@ int TYmThread::ChkHeader() {
   fSize = k.fSize;
   if (IsRawKind(FileType)) {
     iRecords = 0;
-    if (!Ftmp2.Open(Tmp2File, fSize)) return 5;
+    if (!Ftmp2.Open(req_.Tmp2File, fSize)) return 5;
   } else if (FileType == TFileType::FLD) {
     iRecords = 0;
     fldText_.Begin();
   } else {
     iRecords = received_.iRecords;
-    if (!Ftmp1.Open(Tmp1File, received_, FileType, LastSpFlg, DblQuotFlg)) return 5;
+    if (!Ftmp1.Open(req_.Tmp1File, received_, FileType, req_.LastSpFlg, req_.DblQuotFlg)) return 5;
   }
   return 1;
 }
@@ -758,11 +760,12 @@ void TYmThread::FinishFile() {
   if (IsRecordKind(FileType)) {
     Ftmp1.Close();
     BhtFName = ExpandDatePlaceholder(BhtFName, clock_.Now());
-    if (!StoreReceivedFile(Tmp1File, RxFolder, BhtFName, WriteMode ? StoreMode::Append : StoreMode::Replace))
+    if (!StoreReceivedFile(req_.Tmp1File, req_.RxFolder, BhtFName,
+                           req_.WriteMode ? StoreMode::Append : StoreMode::Replace))
       return failed();
   } else if (IsRawKind(FileType)) {
     Ftmp2.Close();
-    if (!StoreReceivedFile(Tmp2File, RxFolder, BhtFName, StoreMode::Replace)) return failed();
+    if (!StoreReceivedFile(req_.Tmp2File, req_.RxFolder, BhtFName, StoreMode::Replace)) return failed();
   } else {
     if (FileType == TFileType::FLD) {
       if (fldText_.Finish(received_)) {
@@ -772,7 +775,7 @@ void TYmThread::FinishFile() {
         Cancel();
         SetError(result::RcvFieldDataError);
         WriteLog(result::RcvFieldDataError);
-        if (!RcvMode) {
+        if (!req_.RcvMode) {
           EndProg = true;
           return;
         }

@@ -4,7 +4,7 @@
 // sender's or the receiver's state machine, reports progress to a view,
 // honours a stop, writes the history log and ends with a result code.
 //
-// The creator fills the public settings, then calls Start (a std::thread runs
+// The creator gives the request, then calls Start (a std::thread runs
 // Execute) and WaitFor, or drives Begin / Pass / Finish itself on one thread,
 // as the engine's tests do over an in-memory line with a virtual clock.
 #pragma once
@@ -26,7 +26,9 @@
 #include "content/received_file.h"
 #include "content/record_conversion.h"
 #include "engine/com_port.h"
+#include "engine/transfer_request.h"
 #include "engine/transfer_view.h"
+#include "engine/transfer_worker.h"
 #include "engine/ymodem_block.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
@@ -71,40 +73,25 @@ inline constexpr std::uint32_t kAfterFileMs = 50;
 /// The pause before a file whose close failed is closed again.
 inline constexpr std::uint32_t kCloseRetryMs = 100;
 
-class TYmThread : private ComPortListener {
+class TYmThread : public TransferWorker, private ComPortListener {
  public:
-  /// \p device is the open port, borrowed for this transfer. \p boxes shows the
-  /// log's error and any failure that ends the transfer, under \p title.
-  TYmThread(SerialDevice& device, Clock& clock, TransferView& view, MessageBoxes& boxes, std::string title);
+  /// \p device is the open port, borrowed for this transfer. \p alerts shows
+  /// the log's error and any failure that ends the transfer.
+  TYmThread(SerialDevice& device, Clock& clock, TransferView& view, const Alerts& alerts, TransferRequest request);
   /// Joins a running worker (after EndCom if it still runs).
   ~TYmThread() override;
 
   TYmThread(const TYmThread&) = delete;
   TYmThread& operator=(const TYmThread&) = delete;
 
-  // ---- Settings, filled by the creator before the start ----
-  bool TxFlag = false;                ///< true: send, false: receive
-  std::filesystem::path TxFName;      ///< send: the PC file
-  AnsiString BhtFName;                ///< send: the terminal's name for it (upper case)
-  AnsiString FieldsDat;               ///< send: the field list, commas or blanks between widths
-  std::filesystem::path RxFolder;     ///< receive: where received files go
-  AnsiString ChkRcvFName;             ///< receive: the one data file accepted, or empty
-  AnsiString ChkFields;               ///< receive: the field list the data file must carry, or empty
-  bool RcvMode = false;               ///< continuous receive
-  bool WriteMode = false;             ///< received data lines are appended to an existing file
-  bool CsvFlg = false;                ///< every data file is comma-separated text
-  bool LastSpFlg = false;             ///< received values keep their trailing blanks
-  bool DblQuotFlg = false;            ///< values are enclosed in double quotes
-  bool LogFlag = false;               ///< write the history log
-  std::filesystem::path LogFile;      ///< the history log of the open port
-  std::filesystem::path Tmp1File;     ///< received data lines
-  std::filesystem::path Tmp2File;     ///< received raw bytes
+  /// The request, as given.
+  const TransferRequest& Request() const { return req_; }
 
   // ---- Running it ----
   /// Starts Execute on its own thread.
-  void Start();
+  void Start() override;
   /// Waits until the worker has ended.
-  void WaitFor();
+  void WaitFor() override;
   /// The whole transfer on the calling thread: Begin, the loop, Finish.
   void Execute();
 
@@ -122,22 +109,22 @@ class TYmThread : private ComPortListener {
   // ---- From other threads ----
   /// The user's stop: ends a receive that waits for its first header with
   /// code 1 and nothing sent; aborts any exchange with code 2.
-  void StopCom();
+  void StopCom() override;
   /// Forced end (the port is being closed): code 1; unless the receiver waits
   /// for a header, the cancel sequence and a log line.
-  void EndCom();
+  void EndCom() override;
   /// True while a receive still waits for its first block.
-  bool ChkRcvWait() const { return RcvWaitFlg.load(); }
+  bool ChkRcvWait() const override { return RcvWaitFlg.load(); }
 
   // ---- Results ----
-  std::int32_t ErrorNo() const { return errorNo_.load(); }
+  std::int32_t ErrorNo() const override { return errorNo_.load(); }
   // Valid once the worker has ended.
   /// The last file stored (receive), empty unless the transfer ended with 0.
   AnsiString RcvFile() const;
   /// The field list of the last field file received, with commas.
   AnsiString ReceivedFieldList() const;
   TYmComStat YmComStat() const { return state_.load(); }
-  bool Ended() const { return EndProg.load(); }
+  bool Ended() const override { return EndProg.load(); }
 
  private:
   // ComPortListener
@@ -187,8 +174,8 @@ class TYmThread : private ComPortListener {
   ComPort port_;
   Clock& clock_;
   TransferView& view_;
-  MessageBoxes& boxes_;
-  std::string title_;
+  const Alerts& alerts_;
+  const TransferRequest req_;
 
   std::thread worker_;
   std::thread::id workerId_;
@@ -210,6 +197,9 @@ class TYmThread : private ComPortListener {
   FieldFileCollector fldText_;
 
   // Transfer state.
+  AnsiString BhtFName;   // the file in transfer
+  AnsiString FieldsDat;  // send: the field list, then the field-file text
+  AnsiString ChkFields;  // receive: the expected field list, blank-separated
   TFileType FileType = TFileType::NULL_;
   FieldLayout received_;  // what the last field file said (receive)
   FieldLayout layout_;    // the send's layout

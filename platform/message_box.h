@@ -2,7 +2,9 @@
 // MessageBox function, so they pass through unchanged there.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <utility>
 
 namespace pw {
 
@@ -36,5 +38,27 @@ MessageBoxes& SystemMessageBoxes();
 inline int ShowError(MessageBoxes& boxes, std::string_view title, std::string_view text) {
   return boxes.Show(title, text, kMbOk | kMbIconError | kMbSetForeground);
 }
+
+/// The message boxes of one program: each carries the program's title, which
+/// is set once ("Portwick.dll通信", "PortwickA.exe通信", ...), unless a box
+/// has a caption of its own.
+class Alerts {
+ public:
+  Alerts(MessageBoxes& boxes, std::string title) : boxes_(boxes), title_(std::move(title)) {}
+
+  const std::string& Title() const { return title_; }
+  MessageBoxes& Boxes() const { return boxes_; }
+
+  /// An error box under the program's title.
+  int Error(std::string_view text) const { return ShowError(boxes_, title_, text); }
+  /// An error box under a caption of its own.
+  int Error(std::string_view caption, std::string_view text) const { return ShowError(boxes_, caption, text); }
+  /// Any box under the program's title.
+  int Show(std::string_view text, unsigned flags) const { return boxes_.Show(title_, text, flags); }
+
+ private:
+  MessageBoxes& boxes_;
+  std::string title_;
+};
 
 }  // namespace pw

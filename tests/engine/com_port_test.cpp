@@ -22,21 +22,21 @@ constexpr unsigned kErrorBox = kMbIconError | kMbSetForeground;
 TEST(PortSettings, NameAndSpeedAreCheckedBeforeAnythingIsTouched) {
   test::RecordingBoxes boxes;
   std::string name;
-  EXPECT_TRUE(CheckPortSettings("com3", 115200, boxes, kTitle, name));
+  EXPECT_TRUE(CheckPortSettings("com3", 115200, Alerts(boxes, kTitle), name));
   EXPECT_EQ(name, "COM3");
   for (const char* bad : {"COM10", "LPT1", "COM0", "COM", "", "COMA", " COM1"}) {
     boxes.shown.clear();
-    EXPECT_FALSE(CheckPortSettings(bad, 115200, boxes, kTitle, name)) << bad;
+    EXPECT_FALSE(CheckPortSettings(bad, 115200, Alerts(boxes, kTitle), name)) << bad;
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "COMﾎﾟｰﾄ名が不良です。");
     EXPECT_EQ(boxes.shown[0].title, kTitle);
     EXPECT_EQ(boxes.shown[0].flags & kErrorBox, kErrorBox);
   }
   for (std::uint32_t speed : {9600u, 19200u, 38400u, 57600u, 115200u, 460800u})
-    EXPECT_TRUE(CheckPortSettings("COM1", speed, boxes, kTitle, name)) << speed;
+    EXPECT_TRUE(CheckPortSettings("COM1", speed, Alerts(boxes, kTitle), name)) << speed;
   for (std::uint32_t speed : {4800u, 230400u, 0u, 115201u}) {
     boxes.shown.clear();
-    EXPECT_FALSE(CheckPortSettings("COM1", speed, boxes, kTitle, name)) << speed;
+    EXPECT_FALSE(CheckPortSettings("COM1", speed, Alerts(boxes, kTitle), name)) << speed;
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].text, "通信スピード設定に誤りがあります。");
   }
@@ -85,7 +85,7 @@ struct StepDevice : SerialDevice {
 TEST(OpenPortDevice, ConfiguresInOrderAndPurges) {
   std::vector<std::string> log;
   test::RecordingBoxes boxes;
-  auto dev = OpenPortDevice("COM1", 115200, boxes, kTitle,
+  auto dev = OpenPortDevice("COM1", 115200, Alerts(boxes, kTitle),
                             [&](std::string_view) { return std::make_unique<StepDevice>(0, &log); });
   ASSERT_TRUE(dev);
   EXPECT_TRUE(boxes.shown.empty());
@@ -99,7 +99,7 @@ TEST(OpenPortDevice, EachRefusedStepHasItsMessageAndLeavesNothingOpen) {
     test::RecordingBoxes boxes;
     int openWhileShown = -1;
     boxes.onShow = [&] { openWhileShown = StepDevice::open; };
-    auto dev = OpenPortDevice("COM2", 9600, boxes, kTitle,
+    auto dev = OpenPortDevice("COM2", 9600, Alerts(boxes, kTitle),
                               [&](std::string_view) { return std::make_unique<StepDevice>(step, &log); });
     EXPECT_FALSE(dev);
     ASSERT_EQ(boxes.shown.size(), 1u);
@@ -115,19 +115,19 @@ TEST(OpenPortDevice, EachRefusedStepHasItsMessageAndLeavesNothingOpen) {
 TEST(OpenPortDevice, APortThatCannotBeOpenedShowsTheInUseMessage) {
   test::RecordingBoxes boxes;
   auto none = [](std::string_view) { return std::unique_ptr<SerialDevice>(); };
-  EXPECT_FALSE(OpenPortDevice("COM4", 115200, boxes, "PortwickA.exe通信", none));
+  EXPECT_FALSE(OpenPortDevice("COM4", 115200, Alerts(boxes, "PortwickA.exe通信"), none));
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "COM4 は既に使用されているか\r\n使用不可の状態です。");
   EXPECT_EQ(boxes.shown[0].title, "PortwickA.exe通信");
 
   boxes.shown.clear();
-  EXPECT_FALSE(ChkComPort(7, boxes, kTitle, none));
+  EXPECT_FALSE(ChkComPort(7, Alerts(boxes, kTitle), none));
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "COM7 は既に使用されているか\r\n使用不可の状態です。");
 
   std::vector<std::string> log;
   std::string asked;
-  EXPECT_TRUE(ChkComPort(3, boxes, kTitle, [&](std::string_view n) {
+  EXPECT_TRUE(ChkComPort(3, Alerts(boxes, kTitle), [&](std::string_view n) {
     asked = n;
     return std::make_unique<StepDevice>(0, &log);
   }));

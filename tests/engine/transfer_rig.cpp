@@ -53,30 +53,30 @@ TransferRig::TransferRig() {
   };
 }
 
-std::unique_ptr<TYmThread> TransferRig::Worker(MemoryLink::End end) {
-  auto w = std::make_unique<TYmThread>(link.Device(end), clock, end == MemoryLink::A ? pcView : bhtView, boxes,
-                                       "test");
+std::unique_ptr<TYmThread> TransferRig::Worker(TransferRequest request, MemoryLink::End end) {
   const std::string n = std::to_string(tmpCount_++);
-  w->Tmp1File = dir / ("portwk1_" + n + ".tmp");
-  w->Tmp2File = dir / ("portwk2_" + n + ".tmp");
-  return w;
+  if (request.Tmp1File.empty()) request.Tmp1File = dir / ("portwk1_" + n + ".tmp");
+  if (request.Tmp2File.empty()) request.Tmp2File = dir / ("portwk2_" + n + ".tmp");
+  return std::make_unique<TYmThread>(link.Device(end), clock, end == MemoryLink::A ? pcView : bhtView, alerts,
+                                     std::move(request));
 }
 
 std::unique_ptr<TYmThread> TransferRig::Sender(const std::string& pcName, const std::string& bhtName,
-                                               const std::string& fields, MemoryLink::End end) {
-  auto w = Worker(end);
-  w->TxFlag = true;
-  w->TxFName = dir / pcName;
-  w->BhtFName = bhtName;
-  w->FieldsDat = fields;
-  return w;
+                                               const std::string& fields, const Tweak& tweak) {
+  TransferRequest r;
+  r.TxFlag = true;
+  r.TxFName = dir / pcName;
+  r.BhtFName = bhtName;
+  r.FieldsDat = fields;
+  if (tweak) tweak(r);
+  return Worker(std::move(r), MemoryLink::A);
 }
 
-std::unique_ptr<TYmThread> TransferRig::Receiver(MemoryLink::End end) {
-  auto w = Worker(end);
-  w->TxFlag = false;
-  w->RxFolder = Rx();
-  return w;
+std::unique_ptr<TYmThread> TransferRig::Receiver(const Tweak& tweak) {
+  TransferRequest r;
+  r.RxFolder = Rx();
+  if (tweak) tweak(r);
+  return Worker(std::move(r), MemoryLink::B);
 }
 
 void TransferRig::Add(TYmThread& w) {

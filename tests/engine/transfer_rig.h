@@ -84,15 +84,22 @@ class TransferRig {
   MemoryLink link{clock};
   TempDir dir;
   RecordingBoxes boxes;
+  const Alerts alerts{boxes, "test"};
   RecordingView pcView, bhtView;
 
-  /// A worker on \p end (A is the PC's end) with its own temporary files.
-  std::unique_ptr<TYmThread> Worker(MemoryLink::End end);
+  /// Changes a request before its worker is made.
+  using Tweak = std::function<void(TransferRequest&)>;
+  /// A worker for \p request on \p end (A is the PC's end), with temporary
+  /// files of its own.
+  std::unique_ptr<TYmThread> Worker(TransferRequest request, MemoryLink::End end);
   /// A send of the PC file \p pcName (in the rig's folder) as \p bhtName.
   std::unique_ptr<TYmThread> Sender(const std::string& pcName, const std::string& bhtName,
-                                    const std::string& fields = "", MemoryLink::End end = MemoryLink::A);
-  /// A receive into the rig's folder "rx" on \p end.
-  std::unique_ptr<TYmThread> Receiver(MemoryLink::End end = MemoryLink::B);
+                                    const std::string& fields = "", const Tweak& tweak = {});
+  std::unique_ptr<TYmThread> Sender(const std::string& pcName, const std::string& bhtName, const Tweak& tweak) {
+    return Sender(pcName, bhtName, "", tweak);
+  }
+  /// A receive into the rig's folder "rx" on the terminal's end.
+  std::unique_ptr<TYmThread> Receiver(const Tweak& tweak = {});
 
   /// Begins \p w and lets it take its turns from now on.
   void Add(TYmThread& w);

@@ -126,9 +126,10 @@ TEST(Receive, TheAnnouncedSizeCutsTheFillOfTheLastBlock) {
 
 TEST(Receive, ADataFileWithoutItsFieldFileIsRefusedTenTimes) {
   TransferRig rig;
-  auto rx = rig.Receiver();
-  rx->LogFlag = true;
-  rx->LogFile = rig.dir / "log";
+  auto rx = rig.Receiver([&](TransferRequest& r) {
+    r.LogFlag = true;
+    r.LogFile = rig.dir / "log";
+  });
   const Bytes header = HeaderBlock("ITEM.DAT" + std::string(1, '\0') + "70");
   ScriptPeer term(rig.link, MemoryLink::A, rig.clock, [&](const Bytes& u) -> std::vector<Reply> {
     if (u[0] == kC || u[0] == NAK) return {{0, header}};
@@ -147,9 +148,10 @@ TEST(Receive, ADataFileWithoutItsFieldFileIsRefusedTenTimes) {
 TEST(Receive, DataFileArrivesBehindItsFieldFileAndTheDatePlaceholderIsFilledIn) {
   TransferRig rig;
   rig.clock.SetNow({2026, 12, 7, 9, 30, 0});
-  auto rx = rig.Receiver();
-  rx->LogFlag = true;
-  rx->LogFile = rig.dir / "log";
+  auto rx = rig.Receiver([&](TransferRequest& r) {
+    r.LogFlag = true;
+    r.LogFile = rig.dir / "log";
+  });
   const std::string data = "AAAA1234\r\nBBBB5678\r\n";
   // Names are at most 12 bytes on the line, the placeholder included.
   ScriptPeer term(rig.link, MemoryLink::A, rig.clock,
@@ -214,10 +216,11 @@ TEST(Receive, CanFromTheTerminalAbortsInEveryWaitingState) {
       if (state != TYmComStat::S00) steps.push_back({kC, HeaderBlock("P.PD3" + std::string(1, '\0') + "5000")});
       if (state == TYmComStat::S10) steps.push_back({kC, DataBlock(STX, 1, B(Pattern(1024)))});
       ScriptPeer term(rig.link, MemoryLink::A, rig.clock, Sequence(steps), false);
-      auto rx = rig.Receiver();
-      rx->RcvMode = continuous;
-      rx->LogFlag = true;
-      rx->LogFile = rig.dir / "log";
+      auto rx = rig.Receiver([&](TransferRequest& r) {
+        r.RcvMode = continuous;
+        r.LogFlag = true;
+        r.LogFile = rig.dir / "log";
+      });
       rig.Add(*rx);
       rig.Add(term);
       ASSERT_TRUE(rig.RunUntil([&] { return rx->YmComStat() == state && !term.Units().empty(); }));
@@ -244,9 +247,10 @@ TEST(Receive, CanFromTheTerminalAbortsInEveryWaitingState) {
 TEST(Receive, StopWhileWaitingEndsQuietlyAndStopDuringAFileAborts) {
   {
     TransferRig rig;
-    auto rx = rig.Receiver();
-    rx->LogFlag = true;
-    rx->LogFile = rig.dir / "log";
+    auto rx = rig.Receiver([&](TransferRequest& r) {
+      r.LogFlag = true;
+      r.LogFile = rig.dir / "log";
+    });
     rig.Add(*rx);
     rig.RunUntil([] { return false; }, 2500);
     EXPECT_TRUE(rx->ChkRcvWait());
@@ -264,9 +268,10 @@ TEST(Receive, StopWhileWaitingEndsQuietlyAndStopDuringAFileAborts) {
     TransferRig rig;
     WriteFile(rig.dir / "p.pd3", Pattern(5000));
     auto tx = rig.Sender("p.pd3", "P.PD3");
-    auto rx = rig.Receiver();
-    rx->LogFlag = true;
-    rx->LogFile = rig.dir / "log";
+    auto rx = rig.Receiver([&](TransferRequest& r) {
+      r.LogFlag = true;
+      r.LogFile = rig.dir / "log";
+    });
     rig.Add(*tx);
     rig.Add(*rx);
     ASSERT_TRUE(rig.RunUntil([&] { return rx->YmComStat() == TYmComStat::S10; }));
@@ -289,9 +294,10 @@ TEST(Receive, ForcedEndWhileWaitingSendsNothingAndDuringAFileCancels) {
     TransferRig rig;
     WriteFile(rig.dir / "p.pd3", Pattern(5000));
     auto tx = rig.Sender("p.pd3", "P.PD3");
-    auto rx = rig.Receiver();
-    rx->LogFlag = true;
-    rx->LogFile = rig.dir / "log";
+    auto rx = rig.Receiver([&](TransferRequest& r) {
+      r.LogFlag = true;
+      r.LogFile = rig.dir / "log";
+    });
     rig.Add(*rx);
     if (during) rig.Add(*tx);
     ASSERT_TRUE(rig.RunUntil([&] { return rx->YmComStat() == (during ? TYmComStat::S10 : TYmComStat::S00); }));
@@ -309,10 +315,11 @@ TEST(Receive, ForcedEndWhileWaitingSendsNothingAndDuringAFileCancels) {
 
 TEST(Receive, ContinuousModeWaitsForTheNextBatchAfterSuccessAndAfterFailure) {
   TransferRig rig;
-  auto rx = rig.Receiver();
-  rx->RcvMode = true;
-  rx->LogFlag = true;
-  rx->LogFile = rig.dir / "log";
+  auto rx = rig.Receiver([&](TransferRequest& r) {
+    r.RcvMode = true;
+    r.LogFlag = true;
+    r.LogFile = rig.dir / "log";
+  });
   rig.Add(*rx);
 
   // A batch that fails: ten refusals of its first block.
@@ -352,9 +359,10 @@ TEST(Receive, WriteModeAppendsTheLinesOfEveryTransferOtherwiseTheLastOneStays) {
   for (bool append : {false, true}) {
     SCOPED_TRACE(append);
     TransferRig rig;
-    auto rx = rig.Receiver();
-    rx->RcvMode = true;
-    rx->WriteMode = append;
+    auto rx = rig.Receiver([&](TransferRequest& r) {
+      r.RcvMode = true;
+      r.WriteMode = append;
+    });
     rig.Add(*rx);
     std::string expected;
     for (const char* text : {"first,1\r\nsecond,2\r\n", "third,3\r\n"}) {
@@ -387,11 +395,12 @@ TEST(Receive, TheExpectedNameAndFieldsAreHeldToTheDataFileOnly) {
     TransferRig rig;
     WriteFile(rig.dir / "item.dat", "AAAA1234\r\nBBBB5678\r\n");
     auto tx = rig.Sender("item.dat", c.sent, c.fields);
-    auto rx = rig.Receiver();
-    rx->ChkRcvFName = "ITEM.DAT";
-    rx->ChkFields = "4,4";
-    rx->LogFlag = true;
-    rx->LogFile = rig.dir / "log";
+    auto rx = rig.Receiver([&](TransferRequest& r) {
+      r.ChkRcvFName = "ITEM.DAT";
+      r.ChkFields = "4,4";
+      r.LogFlag = true;
+      r.LogFile = rig.dir / "log";
+    });
     rig.Add(*tx);
     rig.Add(*rx);
     ASSERT_TRUE(rig.RunToEnd());
@@ -445,9 +454,10 @@ TEST(Receive, ATemporaryFileThatCannotBeCreatedEndsEvenAContinuousReceive) {
   TransferRig rig;
   WriteFile(rig.dir / "p.pd3", "x");
   auto tx = rig.Sender("p.pd3", "P.PD3");
-  auto rx = rig.Receiver();
-  rx->RcvMode = true;
-  rx->Tmp2File = rig.dir / "missing" / "portwk2.tmp";
+  auto rx = rig.Receiver([&](TransferRequest& r) {
+    r.RcvMode = true;
+    r.Tmp2File = rig.dir / "missing" / "portwk2.tmp";
+  });
   rig.Add(*tx);
   rig.Add(*rx);
   ASSERT_TRUE(rig.RunToEnd());

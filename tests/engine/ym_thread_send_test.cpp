@@ -78,12 +78,14 @@ TEST(Transfer, CommaSeparatedFileTravelsAsFieldFileAndRecordsAndComesBackAsText)
   Pair p;
   const std::string csv = "A001,apple,120\r\nB002,banana split with cream,75\r\n,,\r\nC3,\"q\",9";
   WriteFile(p.rig.dir / "item.csv", csv);
-  p.tx = p.rig.Sender("item.csv", "ITEM.CSV", "8,20,5");
-  p.tx->LogFlag = true;
-  p.tx->LogFile = p.rig.dir / "send.log";
-  p.rx = p.rig.Receiver();
-  p.rx->LogFlag = true;
-  p.rx->LogFile = p.rig.dir / "recv.log";
+  p.tx = p.rig.Sender("item.csv", "ITEM.CSV", "8,20,5", [&](TransferRequest& r) {
+    r.LogFlag = true;
+    r.LogFile = p.rig.dir / "send.log";
+  });
+  p.rx = p.rig.Receiver([&](TransferRequest& r) {
+    r.LogFlag = true;
+    r.LogFile = p.rig.dir / "recv.log";
+  });
   p.Run();
   ASSERT_EQ(p.tx->ErrorNo(), 0);
   ASSERT_EQ(p.rx->ErrorNo(), 0);
@@ -257,9 +259,10 @@ TEST(Send, CanInEveryWaitingStateAbortsWithNothingSent) {
     SCOPED_TRACE(StateName(state));
     TransferRig rig;
     WriteFile(rig.dir / "a.csv", "1,2\r\n3,4\r\n");
-    auto tx = rig.Sender("a.csv", "A.CSV", "4,4");
-    tx->LogFlag = true;
-    tx->LogFile = rig.dir / "log";
+    auto tx = rig.Sender("a.csv", "A.CSV", "4,4", [&](TransferRequest& r) {
+      r.LogFlag = true;
+      r.LogFile = rig.dir / "log";
+    });
     auto good = GoodTerminal();
     bool stopped = false;
     ScriptPeer term(rig.link, MemoryLink::B, rig.clock,
@@ -343,9 +346,10 @@ TEST(Send, PreparationFailuresEndBeforeAnythingTravels) {
     SCOPED_TRACE(c.pcName);
     TransferRig rig;
     if (c.content) WriteFile(rig.dir / c.pcName, c.content);
-    auto tx = rig.Sender(c.pcName, c.bhtName, c.fields);
-    tx->LogFlag = true;
-    tx->LogFile = rig.dir / "log";
+    auto tx = rig.Sender(c.pcName, c.bhtName, c.fields, [&](TransferRequest& r) {
+      r.LogFlag = true;
+      r.LogFile = rig.dir / "log";
+    });
     rig.Add(*tx);
     ASSERT_TRUE(rig.RunToEnd(0));
     EXPECT_EQ(tx->ErrorNo(), c.code);
@@ -358,16 +362,17 @@ TEST(Send, PreparationFailuresEndBeforeAnythingTravels) {
 TEST(Send, ALogThatCannotBeOpenedStopsTheTransferBeforeTheLine) {
   TransferRig rig;
   WriteFile(rig.dir / "a.pd3", "x");
-  auto tx = rig.Sender("a.pd3", "A.PD3");
-  tx->LogFlag = true;
-  tx->LogFile = rig.dir / "no such folder" / "PWKCOM1_2026_01.log";
+  auto tx = rig.Sender("a.pd3", "A.PD3", [&](TransferRequest& r) {
+    r.LogFlag = true;
+    r.LogFile = rig.dir / "no such folder" / "PWKCOM1_2026_01.log";
+  });
   rig.Add(*tx);
   ASSERT_TRUE(rig.RunToEnd(0));
   EXPECT_EQ(tx->ErrorNo(), result::FileAccessError);
   EXPECT_TRUE(rig.link.Written(MemoryLink::A).empty());
   ASSERT_EQ(rig.boxes.shown.size(), 1u);
   EXPECT_EQ(rig.boxes.shown[0].title, "ファイル作成／アクセスエラー");
-  EXPECT_EQ(rig.boxes.shown[0].text, LogOpenErrorText(tx->LogFile));
+  EXPECT_EQ(rig.boxes.shown[0].text, LogOpenErrorText(tx->Request().LogFile));
   EXPECT_EQ(rig.boxes.shown[0].flags & kMbIconError, kMbIconError);
 }
 
@@ -376,9 +381,10 @@ TEST(Send, StopBeforeAndDuringASendCancelsWithALogLine) {
     SCOPED_TRACE(before);
     TransferRig rig;
     WriteFile(rig.dir / "a.pd3", Pattern(5000));
-    auto tx = rig.Sender("a.pd3", "A.PD3");
-    tx->LogFlag = true;
-    tx->LogFile = rig.dir / "log";
+    auto tx = rig.Sender("a.pd3", "A.PD3", [&](TransferRequest& r) {
+      r.LogFlag = true;
+      r.LogFile = rig.dir / "log";
+    });
     ScriptPeer term(rig.link, MemoryLink::B, rig.clock, GoodTerminal());
     term.Say({kC});
     if (before) tx->StopCom();
@@ -401,9 +407,10 @@ TEST(Send, StopBeforeAndDuringASendCancelsWithALogLine) {
 TEST(Send, ForcedEndCancelsWithCodeOneAndALogLine) {
   TransferRig rig;
   WriteFile(rig.dir / "a.pd3", Pattern(5000));
-  auto tx = rig.Sender("a.pd3", "A.PD3");
-  tx->LogFlag = true;
-  tx->LogFile = rig.dir / "log";
+  auto tx = rig.Sender("a.pd3", "A.PD3", [&](TransferRequest& r) {
+    r.LogFlag = true;
+    r.LogFile = rig.dir / "log";
+  });
   ScriptPeer term(rig.link, MemoryLink::B, rig.clock, GoodTerminal());
   term.Say({kC});
   rig.Add(*tx);

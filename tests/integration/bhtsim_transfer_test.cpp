@@ -169,21 +169,23 @@ class BhtsimTransfer : public ::testing::Test {
   // One transfer of ours on COM1, set up by \p fill, to its end (forced after
   // \p limitMs). \p during runs on this thread while the transfer runs, until
   // it returns true.
-  Outcome Run(const std::function<void(TYmThread&)>& fill, std::uint32_t limitMs = 20000,
+  Outcome Run(const std::function<void(TransferRequest&)>& fill, std::uint32_t limitMs = 20000,
               const std::function<bool(TYmThread&, ProgressView&)>& during = {}) {
     Outcome out;
-    if (!device) device = OpenPortDevice("COM1", 115200, boxes, kTitle);
+    if (!device) device = OpenPortDevice("COM1", 115200, Alerts(boxes, kTitle));
     if (!device) {
       ADD_FAILURE() << "COM1 did not open: " << (boxes.shown.empty() ? "" : boxes.shown[0].text);
       return out;
     }
     ProgressView view;
-    TYmThread t(*device, SystemClock(), view, boxes, kTitle);
-    t.LogFlag = true;
-    t.LogFile = logFile;
-    t.Tmp1File = drive.Path() / "portwk1.tmp";
-    t.Tmp2File = drive.Path() / "portwk2.tmp";
-    fill(t);
+    TransferRequest request;
+    request.LogFlag = true;
+    request.LogFile = logFile;
+    request.Tmp1File = drive.Path() / "portwk1.tmp";
+    request.Tmp2File = drive.Path() / "portwk2.tmp";
+    fill(request);
+    const Alerts alerts(boxes, kTitle);
+    TYmThread t(*device, SystemClock(), view, alerts, request);
     t.Start();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     bool duringDone = !during;
@@ -205,7 +207,7 @@ class BhtsimTransfer : public ::testing::Test {
   Outcome Send(const fs::path& file, const std::string& bhtName, const std::string& fields,
                std::uint32_t limitMs = 20000, const std::function<bool(TYmThread&, ProgressView&)>& during = {}) {
     return Run(
-        [&](TYmThread& t) {
+        [&](TransferRequest& t) {
           t.TxFlag = true;
           t.TxFName = file;
           t.BhtFName = bhtName;
@@ -215,7 +217,7 @@ class BhtsimTransfer : public ::testing::Test {
   }
 
   Outcome Receive(std::uint32_t limitMs = 20000, const std::function<bool(TYmThread&, ProgressView&)>& during = {}) {
-    return Run([&](TYmThread& t) { t.RxFolder = pc; }, limitMs, during);
+    return Run([&](TransferRequest& t) { t.RxFolder = pc; }, limitMs, during);
   }
 
   // The history log's lines without their time column (15 bytes).

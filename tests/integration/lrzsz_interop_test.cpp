@@ -105,22 +105,25 @@ class Lrzsz : public ::testing::Test {
 
   // One transfer of ours on COM1 at 115200 bit/s, set up by \p fill, to its
   // end (ended by force after \p limitMs); then the peer is given 3 s to exit.
-  Outcome Run(test::PeerProcess& peer, const std::function<void(TYmThread&)>& fill, std::uint32_t limitMs = 20000) {
+  Outcome Run(test::PeerProcess& peer, const std::function<void(TransferRequest&)>& fill,
+              std::uint32_t limitMs = 20000) {
     Outcome out;
     if (!fs::is_symlink(com1)) {
       ADD_FAILURE() << "no COM1 link (without one COM1 would be /dev/ttyS0)";
       return out;
     }
-    const auto device = OpenPortDevice("COM1", 115200, boxes, kTitle);
+    const auto device = OpenPortDevice("COM1", 115200, Alerts(boxes, kTitle));
     if (!device) {
       ADD_FAILURE() << "COM1 did not open: " << (boxes.shown.empty() ? "" : boxes.shown[0].text);
       return out;
     }
     EndView view;
     {
-      TYmThread t(*device, SystemClock(), view, boxes, kTitle);
-      t.LogFlag = false;
-      fill(t);
+      TransferRequest request;
+      request.LogFlag = false;
+      fill(request);
+      const Alerts alerts(boxes, kTitle);
+      TYmThread t(*device, SystemClock(), view, alerts, request);
       t.Start();
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
       while (!view.ended && std::chrono::steady_clock::now() < deadline)
@@ -137,7 +140,7 @@ class Lrzsz : public ::testing::Test {
     return out;
   }
 
-  void Receive(TYmThread& t) {
+  void Receive(TransferRequest& t) {
     t.TxFlag = false;
     t.RxFolder = folder;
     t.Tmp1File = drive.Path() / "portwk1.tmp";
@@ -165,7 +168,7 @@ TEST_F(Lrzsz, OurReceiverStoresADataFileThatSbSendsBehindItsFieldFile) {
   WriteWholeFile(folder / "NAME.DAT", "an older file of that name\r\n");
 
   auto sb = StartPeer("sb --ymodem -k NAME.FLD NAME.DAT", pc, "sb");
-  const Outcome out = Run(*sb, [&](TYmThread& t) { Receive(t); });
+  const Outcome out = Run(*sb, [&](TransferRequest& t) { Receive(t); });
 
   EXPECT_EQ(out.errorNo, 0) << PeerLog();
   EXPECT_EQ(out.rcvFile, "NAME.DAT");
@@ -188,7 +191,7 @@ TEST_F(Lrzsz, OurReceiverStoresRawFilesOfABatchToTheirAnnouncedSizes) {
   WriteWholeFile(folder / "B1024.PD3", RandomBytes(5000, 15));
 
   auto sb = StartPeer("sb --ymodem -k B1.PD3 B1024.PD3 b1025.pd3", pc, "sb");
-  const Outcome out = Run(*sb, [&](TYmThread& t) { Receive(t); });
+  const Outcome out = Run(*sb, [&](TransferRequest& t) { Receive(t); });
 
   EXPECT_EQ(out.errorNo, 0) << PeerLog();
   EXPECT_EQ(out.rcvFile, "B1025.PD3");
@@ -207,7 +210,7 @@ class LrzszSend : public Lrzsz {
   // Sends \p pcFile as \p bhtName to rb, which stores into `folder`.
   Outcome Send(const fs::path& pcFile, const std::string& bhtName, const std::string& fields) {
     auto rb = StartPeer("rb --ymodem -u -y", folder, "rb");
-    return Run(*rb, [&](TYmThread& t) {
+    return Run(*rb, [&](TransferRequest& t) {
       t.TxFlag = true;
       t.TxFName = pcFile;
       t.BhtFName = bhtName;

@@ -47,12 +47,12 @@ TEST(SerialExclusive, APortHeldByAnotherProcessGivesTheInUseMessage) {
 
   const int before = OpenDescriptors();
   test::RecordingBoxes boxes;
-  EXPECT_FALSE(OpenPortDevice("COM1", 115200, boxes, "Portwick.dll通信"));
+  EXPECT_FALSE(OpenPortDevice("COM1", 115200, Alerts(boxes, "Portwick.dll通信")));
   EXPECT_EQ(OpenDescriptors(), before);
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].title, "Portwick.dll通信");
   EXPECT_EQ(boxes.shown[0].text, "COM1 は既に使用されているか\r\n使用不可の状態です。");
-  EXPECT_FALSE(ChkComPort(1, boxes, "Portwick.dll通信"));
+  EXPECT_FALSE(ChkComPort(1, Alerts(boxes, "Portwick.dll通信")));
 
   (void)!write(release[1], "x", 1);
   int status = 0;
@@ -60,7 +60,7 @@ TEST(SerialExclusive, APortHeldByAnotherProcessGivesTheInUseMessage) {
   for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
   // Released: the port opens again, also for a program that does not lock
   // (exclusive mode ended with the holder, though the pty itself stays open).
-  EXPECT_TRUE(ChkComPort(1, boxes, "Portwick.dll通信"));
+  EXPECT_TRUE(ChkComPort(1, Alerts(boxes, "Portwick.dll通信")));
   auto again = OpenSerialDevice("COM1");
   ASSERT_TRUE(again);
   again.reset();

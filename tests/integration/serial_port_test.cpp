@@ -22,7 +22,7 @@ class SerialPort : public ::testing::Test {
  protected:
   void SetUp() override {
     peer = test::PtyPeer::Create();
-    device = OpenPortDevice("COM1", 115200, boxes, "Portwick.dll通信");
+    device = OpenPortDevice("COM1", 115200, Alerts(boxes, "Portwick.dll通信"));
     ASSERT_TRUE(device) << (boxes.shown.empty() ? "" : boxes.shown[0].text);
     port = std::make_unique<ComPort>(*device, SystemClock(), listener);
   }
@@ -117,10 +117,10 @@ TEST_F(SerialPort, PurgeEmptiesTheInputQueue) {
 
 TEST_F(SerialPort, BadNamesAndSpeedsAreRefusedBeforeTheDeviceIsTouched) {
   std::string name;
-  EXPECT_FALSE(CheckPortSettings("COM10", 115200, boxes, "t", name));
-  EXPECT_FALSE(CheckPortSettings("LPT1", 115200, boxes, "t", name));
-  EXPECT_FALSE(CheckPortSettings("COM1", 4800, boxes, "t", name));
-  EXPECT_FALSE(CheckPortSettings("COM1", 230400, boxes, "t", name));
+  EXPECT_FALSE(CheckPortSettings("COM10", 115200, Alerts(boxes, "t"), name));
+  EXPECT_FALSE(CheckPortSettings("LPT1", 115200, Alerts(boxes, "t"), name));
+  EXPECT_FALSE(CheckPortSettings("COM1", 4800, Alerts(boxes, "t"), name));
+  EXPECT_FALSE(CheckPortSettings("COM1", 230400, Alerts(boxes, "t"), name));
   ASSERT_EQ(boxes.shown.size(), 4u);
   EXPECT_EQ(boxes.shown[0].text, "COMﾎﾟｰﾄ名が不良です。");
   EXPECT_EQ(boxes.shown[1].text, "COMﾎﾟｰﾄ名が不良です。");
@@ -134,7 +134,7 @@ TEST_F(SerialPort, BadNamesAndSpeedsAreRefusedBeforeTheDeviceIsTouched) {
 TEST_F(SerialPort, ASecondOpenOfAHeldPortIsRefused) {
   if (!peer->EnforcesExclusiveOpen()) GTEST_SKIP() << "this system lets a second open through";
   test::RecordingBoxes others;
-  EXPECT_FALSE(OpenPortDevice("com1", 115200, others, "PortwickA.exe通信"));
+  EXPECT_FALSE(OpenPortDevice("com1", 115200, Alerts(others, "PortwickA.exe通信")));
   ASSERT_EQ(others.shown.size(), 1u);
   EXPECT_EQ(others.shown[0].text, "com1 は既に使用されているか\r\n使用不可の状態です。");
 }

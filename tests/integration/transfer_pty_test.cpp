@@ -30,33 +30,34 @@ class TransferOverPorts : public ::testing::Test {
  protected:
   void SetUp() override {
     ports = test::LinkedPorts::Create();
-    pc = OpenPortDevice("COM1", 115200, pcBoxes, "test");
-    bht = OpenPortDevice("COM2", 115200, bhtBoxes, "test");
+    pc = OpenPortDevice("COM1", 115200, Alerts(pcBoxes, "test"));
+    bht = OpenPortDevice("COM2", 115200, Alerts(bhtBoxes, "test"));
     ASSERT_TRUE(pc && bht);
     std::filesystem::create_directories(dir / "rx");
   }
 
   std::unique_ptr<TYmThread> Sender(const std::string& pcName, const std::string& bhtName, const std::string& fields) {
-    auto w = std::make_unique<TYmThread>(*pc, SystemClock(), view, pcBoxes, "test");
-    w->TxFlag = true;
-    w->TxFName = dir / pcName;
-    w->BhtFName = bhtName;
-    w->FieldsDat = fields;
-    return w;
+    TransferRequest r;
+    r.TxFlag = true;
+    r.TxFName = dir / pcName;
+    r.BhtFName = bhtName;
+    r.FieldsDat = fields;
+    return std::make_unique<TYmThread>(*pc, SystemClock(), view, pcAlerts, r);
   }
   std::unique_ptr<TYmThread> Receiver() {
-    auto w = std::make_unique<TYmThread>(*bht, SystemClock(), view, bhtBoxes, "test");
-    w->RxFolder = dir / "rx";
-    w->Tmp1File = dir / "portwk1.tmp";
-    w->Tmp2File = dir / "portwk2.tmp";
-    w->LogFlag = true;
-    w->LogFile = dir / "recv.log";
-    return w;
+    TransferRequest r;
+    r.RxFolder = dir / "rx";
+    r.Tmp1File = dir / "portwk1.tmp";
+    r.Tmp2File = dir / "portwk2.tmp";
+    r.LogFlag = true;
+    r.LogFile = dir / "recv.log";
+    return std::make_unique<TYmThread>(*bht, SystemClock(), view, bhtAlerts, r);
   }
 
   std::unique_ptr<test::LinkedPorts> ports;
   test::TempDir dir;
   test::RecordingBoxes pcBoxes, bhtBoxes;
+  const Alerts pcAlerts{pcBoxes, "test"}, bhtAlerts{bhtBoxes, "test"};
   NullTransferView view;
   std::unique_ptr<SerialDevice> pc, bht;
 };

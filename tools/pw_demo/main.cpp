@@ -176,10 +176,10 @@ int main(int argc, char** argv) {
   }
   const Args& a = *parsed;
 
-  pw::MessageBoxes& boxes = pw::SystemMessageBoxes();
+  const pw::Alerts alerts(pw::SystemMessageBoxes(), kTitle);
   std::string portName;
-  if (!pw::CheckPortSettings(a.port, a.speed, boxes, kTitle, portName)) return kUsageStatus;
-  const auto device = pw::OpenPortDevice(portName, a.speed, boxes, kTitle);
+  if (!pw::CheckPortSettings(a.port, a.speed, alerts, portName)) return kUsageStatus;
+  const auto device = pw::OpenPortDevice(portName, a.speed, alerts);
   if (!device) return kUsageStatus;
 
   // The two temporary files of a receive live in a folder of their own.
@@ -192,21 +192,22 @@ int main(int argc, char** argv) {
   pw::AnsiString rcvFile, fieldList, name;
   bool forced = false;
   {
-    pw::TYmThread t(*device, pw::SystemClock(), view, boxes, kTitle);
-    t.TxFlag = a.send;
-    t.LogFlag = !a.log.empty();
-    t.LogFile = a.log;
+    pw::TransferRequest q;
+    q.TxFlag = a.send;
+    q.LogFlag = !a.log.empty();
+    q.LogFile = a.log;
     if (a.send) {
-      t.TxFName = a.file;
+      q.TxFName = a.file;
       name = pw::UpperAscii(a.as.empty() ? a.file.filename().string() : a.as);
-      t.BhtFName = name;
-      t.FieldsDat = a.fields;
+      q.BhtFName = name;
+      q.FieldsDat = a.fields;
     } else {
-      t.RxFolder = a.dir;
-      t.CsvFlg = a.csv;
-      t.Tmp1File = temp / "portwk1.tmp";
-      t.Tmp2File = temp / "portwk2.tmp";
+      q.RxFolder = a.dir;
+      q.CsvFlg = a.csv;
+      q.Tmp1File = temp / "portwk1.tmp";
+      q.Tmp2File = temp / "portwk2.tmp";
     }
+    pw::TYmThread t(*device, pw::SystemClock(), view, alerts, q);
     t.Start();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(a.timeoutSec);
     while (!t.Ended() && std::chrono::steady_clock::now() < deadline)

@@ -81,7 +81,6 @@ void ComPort::Purge() { device_.Purge(); }
 void ComPort::PurgeInput() { device_.PurgeInput(); }
 
 void ComPort::Write(const std::uint8_t* bytes, std::int32_t count, std::int32_t roomNeeded) {
-  std::unique_lock lock(writeLock_);
   // Room in the output queue. The driver empties it at the line's pace; a
   // queue that stays full as long as the write timeout is a failed write.
   const std::uint32_t start = clock_.TickCount();
@@ -89,19 +88,15 @@ void ComPort::Write(const std::uint8_t* bytes, std::int32_t count, std::int32_t 
     const std::int32_t queued = device_.OutputQueued();
     if (queued < 0) break;
     if (static_cast<std::int32_t>(kOutputQueueSize) - queued >= roomNeeded) break;
-    if (clock_.TickCount() - start >= kWriteTimeoutMs) {
-      lock.unlock();
-      Fail(result::SendBufWriteError, 2);
-    }
+    if (clock_.TickCount() - start >= kWriteTimeoutMs) Fail(result::SendBufWriteError, 2);
     clock_.Sleep(1);
   }
-  ReadCom(discard_);  // what the terminal sent before this write is stale now
+  // What the terminal sent before this write is stale now.
+  const std::int32_t stale = ReadCom(discard_);
+  if (stale > 0) listener_.OnInputDiscarded(std::span<const std::uint8_t>(discard_, static_cast<std::size_t>(stale)));
   clock_.Sleep(kTurnaroundMs);
   const std::int32_t written = device_.Write(bytes, count);
-  if (written != count) {
-    lock.unlock();
-    Fail(result::SendBufWriteError, 2);
-  }
+  if (written != count) Fail(result::SendBufWriteError, 2);
   listener_.OnPortWrite(clock_.TickCount());
 }
 

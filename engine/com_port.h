@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -86,11 +86,12 @@ class ComPortListener {
   /// A read (code 17) or write (code 18) failed: record the code, write its
   /// log line and set the end flag. The port then raises ECommReadWriteError.
   virtual void OnPortFailure(std::int32_t code) = 0;
+  /// Input that a write discarded unread (it answered something earlier).
+  virtual void OnInputDiscarded(std::span<const std::uint8_t>) {}
 };
 
 /// The primitives the engine uses on an open port, borrowed for one transfer.
-/// Writes from several threads (the worker, and a forced end from the window)
-/// go through one lock, so two writers never interleave inside a block.
+/// Only the transfer's worker reads and writes; other threads may only Wake it.
 class ComPort {
  public:
   ComPort(SerialDevice& device, Clock& clock, ComPortListener& listener)
@@ -115,8 +116,11 @@ class ComPort {
   /// last ACK of a batch, or a cancel, is still on its way out.
   void PurgeInput();
 
-  /// The idle wait of a polling loop: returns when input waits or after \p ms.
+  /// The idle wait of a polling loop: returns when input waits, after \p ms,
+  /// or when Wake is called.
   bool WaitForInput(std::uint32_t ms) { return device_.WaitForInput(ms); }
+  /// Ends a running or the next idle wait at once; any thread may call it.
+  void Wake() { device_.Wake(); }
 
   Clock& GetClock() { return clock_; }
 
@@ -127,7 +131,6 @@ class ComPort {
   SerialDevice& device_;
   Clock& clock_;
   ComPortListener& listener_;
-  std::mutex writeLock_;
   std::uint8_t discard_[kRxBufSize];
 };
 

@@ -45,6 +45,8 @@ inline constexpr std::uint32_t kBlockDeadlineMs = 400;  ///< a block's rest, fro
 inline constexpr std::uint32_t kFirstCMs = 60000;       ///< sender: the terminal's first 'C'
 inline constexpr std::int32_t kMaxRetries = 10;         ///< the tenth failure in a row ends the transfer
 inline constexpr std::uint32_t kCancelPauseMs = 100;    ///< between the two CAN bytes
+inline constexpr std::uint32_t kAckToCMs = 100;         ///< receiver: between a header's ACK and its 'C'
+inline constexpr std::uint32_t kAfterFileMs = 50;       ///< receiver: after each received file
 
 using CrcTable = std::array<std::uint16_t, 256>;
 

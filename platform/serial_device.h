@@ -47,6 +47,10 @@ class SerialDevice {
   /// Waits until input is waiting or \p ms milliseconds have passed; true
   /// when input is waiting. The idle wait of the engine's polling loop.
   virtual bool WaitForInput(std::uint32_t ms) = 0;
+  /// Makes a WaitForInput that runs now, or else the next one, return at
+  /// once. Any thread may call it; the default, for devices nobody waits on,
+  /// does nothing.
+  virtual void Wake() {}
 };
 
 /// Opens the COM port \p name ("COM1" ... "COM9") for reading and writing,

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -43,13 +44,14 @@ bool SpeedConstant(std::uint32_t speed, speed_t& out) {
 
 class PosixSerialDevice final : public SerialDevice {
  public:
-  explicit PosixSerialDevice(int fd) : fd_(fd) {}
+  explicit PosixSerialDevice(int fd) : fd_(fd), wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
   ~PosixSerialDevice() override {
     // Exclusive mode outlives this descriptor while anything else holds the
     // device open (a line simulator keeps its side open): end it, so the
     // next program can open the port.
     ioctl(fd_, TIOCNXCL);
     close(fd_);
+    if (wake_ >= 0) close(wake_);
   }
 
   bool SetQueueSizes(std::uint32_t, std::uint32_t) override { return true; }  // the tty driver sizes its own queues
@@ -127,27 +129,39 @@ class PosixSerialDevice final : public SerialDevice {
   void ClearError() override {}
 
   bool WaitForInput(std::uint32_t ms) override {
-    pollfd p{fd_, POLLIN, 0};
+    pollfd p[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
     const std::uint64_t start = NowMs();
     int rc;
     do {
-      rc = poll(&p, 1, static_cast<int>(ms));
+      rc = poll(p, 2, static_cast<int>(ms));
     } while (rc < 0 && errno == EINTR);
-    if (rc > 0 && (p.revents & POLLIN)) return true;
+    if (rc > 0 && (p[0].revents & POLLIN)) return true;
+    if (rc > 0 && (p[1].revents & POLLIN)) return Woken();
     if (rc > 0) {
       // Hung up (no peer on the other end of a pseudo-terminal): poll returns
-      // at once, so wait out the time here to keep the caller from spinning.
+      // at once, so wait out the time on the wake-up alone to keep the caller
+      // from spinning.
       const std::uint64_t spent = NowMs() - start;
-      if (spent < ms) {
-        timespec req{static_cast<time_t>((ms - spent) / 1000), static_cast<long>((ms - spent) % 1000) * 1000000L};
-        nanosleep(&req, nullptr);
-      }
+      if (spent < ms && poll(&p[1], 1, static_cast<int>(ms - spent)) > 0) return Woken();
     }
     return false;
   }
 
+  void Wake() override {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = write(wake_, &one, sizeof one);
+  }
+
  private:
+  // Takes the wake-up in; it has ended the wait, so no input waited.
+  bool Woken() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = read(wake_, &count, sizeof count);
+    return false;
+  }
+
   int fd_;
+  int wake_;  // an eventfd that Wake writes to
   std::uint32_t writeTimeoutMs_ = 20000;
 };
 

@@ -15,13 +15,14 @@ namespace {
 
 class Win32SerialDevice final : public SerialDevice {
  public:
-  explicit Win32SerialDevice(HANDLE h) : h_(h) {
-    // Sleep(1) is a real millisecond only at the finest timer period; the
+  explicit Win32SerialDevice(HANDLE h) : h_(h), wake_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    // A 1 ms wait is a real millisecond only at the finest timer period; the
     // idle wait below relies on it.
     timeBeginPeriod(1);
   }
   ~Win32SerialDevice() override {
     CloseHandle(h_);
+    CloseHandle(wake_);
     timeEndPeriod(1);
   }
 
@@ -104,15 +105,18 @@ class Win32SerialDevice final : public SerialDevice {
 
   bool WaitForInput(std::uint32_t ms) override {
     // WaitCommEvent cannot serve here: some drivers (and Wine) return from it
-    // at once with no event. A short sleep between looks costs no processor.
+    // at once with no event. A short wait on the wake-up between looks costs
+    // no processor.
     const DWORD start = GetTickCount();
     for (;;) {
       const std::int32_t waiting = BytesWaiting();
       if (waiting != 0) return true;  // a failure is for the next read to report
       if (GetTickCount() - start >= ms) return false;
-      ::Sleep(1);
+      if (WaitForSingleObject(wake_, 1) == WAIT_OBJECT_0) return false;
     }
   }
+
+  void Wake() override { SetEvent(wake_); }
 
  private:
   // The queue fill levels; asking also clears the driver's error state.
@@ -124,6 +128,7 @@ class Win32SerialDevice final : public SerialDevice {
   }
 
   HANDLE h_;
+  HANDLE wake_;  // an auto-reset event that Wake sets
 };
 
 }  // namespace

@@ -21,42 +21,18 @@ namespace pw {
 
 /// The protocol state. BN0 to BN4 are never entered; the values are those of
 /// the system's state list (0 to 33).
+// clang-format off
 enum class TYmComStat : std::uint8_t {
-  BN0,
-  BN1,
-  BN2,
-  BN3,
-  BN4,
+  BN0, BN1, BN2, BN3, BN4,
   SS0,  ///< a fresh wait: purge, close files, show waiting, then as SS1
   SS1,  ///< the next file of the same batch: send 'C', wait for a header
-  S00,
-  S01,
-  S02,
-  S03,
-  S04,
-  S05,
-  S06,
-  S07,  ///< receive: header, then the first data block
-  S10,
-  S11,
-  S12,
-  S13,
-  S14,
-  S15,
-  S16,  ///< receive: data blocks, then EOT
-  S20,
-  S21,
-  S22,
-  S23,
-  S24,  ///< send: the field file
-  S30,
-  S31,
-  S32,
-  S33,  ///< send: the data file
-  S40,
-  S41,
-  S42,  ///< send: EOT and the end of the batch
+  S00, S01, S02, S03, S04, S05, S06, S07,  ///< receive: header, then the first data block
+  S10, S11, S12, S13, S14, S15, S16,       ///< receive: data blocks, then EOT
+  S20, S21, S22, S23, S24,                 ///< send: the field file
+  S30, S31, S32, S33,                      ///< send: the data file
+  S40, S41, S42,                           ///< send: EOT and the end of the batch
 };
+// clang-format on
 
 /// "S00", "SS1", ...
 std::string_view StateName(TYmComStat s);

@@ -55,7 +55,7 @@ std::int32_t ParseFieldList(std::string_view list, FieldLayout& layout);
 
 /// The field-file text that travels ahead of a data file: five lines ended by
 /// CR LF ("* created by BHT", file, size, records, field(s)). \p fieldsDat is
-/// the blank-separated list as the caller gave it.
+/// the blank-separated list as ParseFieldList accepted it, trimmed.
 AnsiString FieldHeader(std::string_view bhtFName, std::int32_t fSize, std::int32_t iRecords,
                        std::int32_t iNFields, std::string_view fieldsDat);
 

@@ -30,7 +30,13 @@ AnsiString LogLine(const LogEntry& e) {
   const LocalTime& t = e.Time;
   AnsiString line = ZeroPad(t.month, 2) + "/" + ZeroPad(t.day, 2) + " " + ZeroPad(t.hour, 2) + ":" +
                     ZeroPad(t.minute, 2) + ":" + ZeroPad(t.second, 2) + " ";
-  line += FitB(e.BhtFName, 14);
+  // The name may be a refused one from the line: a control byte in it must
+  // not end the log line or start a forged one. Shift-JIS trail bytes are
+  // never below 0x40, so Japanese names are untouched.
+  AnsiString name = e.BhtFName;
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  line += FitB(name, 14);
   if (IsRecordKind(e.FileType))
     line += FitB(std::to_string(e.iRecords) + ToAnsi("件"), 12);
   else

@@ -31,7 +31,8 @@ struct LogEntry {
   std::int32_t Code = 0;
 };
 
-/// The line for \p e: time (15 bytes, "mm/dd hh:nn:ss "), name (14), count
+/// The line for \p e: time (15 bytes, "mm/dd hh:nn:ss "), name (14, each
+/// control byte 0x00-0x1F and 0x7F shown as '?'), count
 /// (12: records and "件" for record kinds, else bytes and "ﾊﾞｲﾄ"), direction
 /// (6) and the code's text (30), each filled with blanks or cut, 77 bytes of
 /// ANSI text in all, then CR LF.

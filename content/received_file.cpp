@@ -19,8 +19,11 @@ namespace {
 constexpr std::size_t kMaxFieldFileText = 64 * 1024;
 
 bool IsDeviceName(std::string_view name) {
-  // Windows reserves these names with any extension.
-  const AnsiString base = UpperAscii(name.substr(0, name.find('.')));
+  // Windows reserves these names with any extension, and ignores blanks
+  // after them ("CON .PD3" is the console).
+  std::string_view stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  const AnsiString base = UpperAscii(stem);
   static constexpr std::string_view kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   if (std::find(std::begin(kDevices), std::end(kDevices), base) != std::end(kDevices)) return true;
   return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '1' &&
@@ -55,7 +58,9 @@ bool WriteStaging(const fs::path& staging, const fs::path& tmp, const fs::path& 
 }  // namespace
 
 bool IsPlainFileName(std::string_view ansiName) {
-  if (ansiName.empty() || ansiName == "." || ansiName == "..") return false;
+  // Windows drops a trailing blank or dot: "A.PD3." would be stored as
+  // "A.PD3". This also refuses "." and "..".
+  if (ansiName.empty() || ansiName.back() == ' ' || ansiName.back() == '.') return false;
   // Checked on the converted name: the second byte of a double-byte
   // character may be 0x5C, which is not a separator.
   const std::string utf8 = FromAnsi(ansiName);

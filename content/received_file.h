@@ -17,8 +17,9 @@ namespace pw {
 
 /// True if \p ansiName (ANSI bytes) can only name a file directly inside a
 /// folder: not empty, no path separator, drive colon, control byte or other
-/// byte Windows refuses in names (<>"|?*), not "."
-/// or "..", and not a Windows device name (CON, NUL, COM1, ...).
+/// byte Windows refuses in names (<>"|?*), no blank or dot at its end (which
+/// Windows drops; this covers "." and ".."), and not a Windows device name
+/// (CON, NUL, COM1, ...) with any extension, blanks after it included.
 bool IsPlainFileName(std::string_view ansiName);
 
 /// \p rxFolder / \p ansiName, the name converted from the ANSI code page;

@@ -41,8 +41,10 @@ bool CountTextLines(const std::filesystem::path& path, std::int64_t& lines) {
 // long record is ever held twice. A line's record is put into sBuf_ as blanks
 // followed by CR LF when its first byte arrives, and each value's bytes are
 // written into its field as they come; bytes beyond a field's width, and
-// values beyond the last field, are skipped. Between blocks, sBuf_ holds less
-// than one block plus one record.
+// values beyond the last field, are skipped. A record is handed out only once
+// its line has ended (or the file has), never while the rest of its line may
+// still change it, even when a read chunk ends inside the line. Between
+// blocks, sBuf_ holds less than one block plus one record.
 
 bool CsvBlockReader::Open(const std::filesystem::path& txFName, const FieldLayout& layout, bool dblQuotFlg) {
   if (fdat_.is_open()) fdat_.close();
@@ -63,7 +65,7 @@ bool CsvBlockReader::Open(const std::filesystem::path& txFName, const FieldLayou
   chunkPos_ = chunkLen_ = 0;
   sBuf_.clear();
   sBuf_.reserve(kBlockData + blankRecord_.size());
-  head_ = 0;
+  head_ = done_ = 0;
   line_ = Line{};
   eof_ = !fdat_.is_open();
   return fdat_.is_open();
@@ -77,6 +79,8 @@ void CsvBlockReader::Fill() {
   const std::int32_t* const widths = widths_.data();
   const bool dblQuot = dblQuot_;
   Line s = line_;
+  // A line in progress goes on in its record, wherever sBuf_ holds it now.
+  if (s.started && s.field < nFields) s.slot = sBuf_.data() + s.record + starts[s.field];
 
   const auto selectField = [&] {
     if (s.field < nFields) {
@@ -91,6 +95,7 @@ void CsvBlockReader::Fill() {
     // sBuf_ never grows beyond its reserve.
     if (head_ > 0) {
       sBuf_.erase(0, head_);
+      done_ -= head_;
       head_ = 0;
     }
     s.record = sBuf_.size();
@@ -125,6 +130,7 @@ void CsvBlockReader::Fill() {
     if (s.field < nFields) closeValue();  // fields after the last value stay blank
     s.started = false;
     s.pendingCr = false;
+    done_ = sBuf_.size();
   };
 
   while (Available() < kBlockData && !eof_) {
@@ -150,7 +156,7 @@ void CsvBlockReader::Fill() {
       const char c = chunk[pos++];
       if (c == '\n') {
         endLine();  // a CR just before the LF belongs to the line end
-        if (sBuf_.size() - head_ >= kBlockData) break;
+        if (Available() >= kBlockData) break;
         continue;
       }
       if (!s.started) startLine();
@@ -174,9 +180,9 @@ std::size_t CsvBlockReader::ReadCsvBlock(std::span<std::uint8_t, kBlockData> blo
   std::memcpy(block.data(), sBuf_.data() + head_, n);
   std::memset(block.data() + n, 0, kBlockData - n);
   head_ += n;
-  if (head_ == sBuf_.size()) {
+  if (head_ == sBuf_.size()) {  // no line in progress
     sBuf_.clear();
-    head_ = 0;
+    head_ = done_ = 0;
   }
   return n;
 }

@@ -44,7 +44,7 @@ class CsvBlockReader {
 
  private:
   void Fill();
-  std::size_t Available() const { return sBuf_.size() - head_; }
+  std::size_t Available() const { return done_ - head_; }
 
   std::ifstream fdat_;
   std::vector<char> chunk_;
@@ -55,9 +55,11 @@ class CsvBlockReader {
   AnsiString blankRecord_;  // the record of an empty line, CR LF included
   bool dblQuot_ = false;
 
-  // Converted bytes not yet handed out: sBuf_[head_, size).
+  // Converted bytes not yet handed out: sBuf_[head_, done_) are completed
+  // records, sBuf_[done_, size) the record of the line in progress, which the
+  // rest of its line still writes into.
   AnsiString sBuf_;
-  std::size_t head_ = 0;
+  std::size_t head_ = 0, done_ = 0;
 
   // The line being converted.
   struct Line {

@@ -53,8 +53,12 @@ std::int32_t PlanSend(const std::filesystem::path& txFName, std::string_view bht
   const SendKind kind = ChooseSendKind(bhtFName);
   plan.FileType = kind.FileType;
   plan.FNameCaption = kind.FNameCaption;
+  // The list as ParseFieldList reads it, without blanks and control bytes at
+  // its ends; the field file carries the same text, so that a receiver (ours
+  // too) reads the widths the records are made with.
+  const AnsiString list = TrimB(fieldsDat);
   if (IsRecordKind(plan.FileType)) {
-    plan.iRecSize = SendRecordSize(plan.FileType, ParseFieldList(fieldsDat, plan.Layout));
+    plan.iRecSize = SendRecordSize(plan.FileType, ParseFieldList(list, plan.Layout));
     if (plan.iRecSize == 0) return result::FieldFileError;
   }
 
@@ -62,7 +66,7 @@ std::int32_t PlanSend(const std::filesystem::path& txFName, std::string_view bht
     return code;
 
   if (IsRecordKind(plan.FileType))
-    plan.FieldsDat = FieldHeader(bhtFName, plan.Sizes.fSize, plan.Sizes.iRecords, plan.Layout.iNFields, fieldsDat);
+    plan.FieldsDat = FieldHeader(bhtFName, plan.Sizes.fSize, plan.Sizes.iRecords, plan.Layout.iNFields, list);
   return result::NormalEnd;
 }
 

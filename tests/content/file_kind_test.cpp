@@ -81,6 +81,21 @@ TEST(PlanSend, ItemCsvWithThreeLines) {
   EXPECT_EQ(plan.FieldsDat.size(), 66u);
 }
 
+TEST(PlanSend, TheFieldFileCarriesTheListAsItWasRead) {
+  // Blanks and control bytes at the ends of the list are not part of it; a
+  // TAB or CR left in the field file made our own receiver refuse it.
+  TempDir dir;
+  WriteFile(dir / "item.csv", "A,1,x\r\nB,2,y\r\n");
+  for (const char* list : {"8 20 5\t", "8 20 5\r", " 8 20 5\r\n"}) {
+    SendPlan plan;
+    ASSERT_EQ(PlanSend(dir / "item.csv", "ITEM.CSV", list, plan), result::NormalEnd);
+    FieldLayout received;
+    ASSERT_TRUE(ParseFieldFile(plan.FieldsDat, received)) << plan.FieldsDat;
+    EXPECT_EQ(received.FieldsDat, "8 20 5");
+    EXPECT_EQ(received.iRecSize0, plan.iRecSize);
+  }
+}
+
 TEST(PlanSend, SizesOfDataAndRawFiles) {
   TempDir dir;
   SendPlan plan;

@@ -25,8 +25,9 @@ TEST(ExpandDatePlaceholder, EveryOccurrenceBecomesTheDate) {
 TEST(ReceivedFilePath, OnlyPlainNamesInsideTheFolder) {
   const std::filesystem::path rx = "/rx";
   EXPECT_EQ(ReceivedFilePath(rx, "ITEM.DAT"), rx / "ITEM.DAT");
-  for (const char* bad : {"", ".", "..", "../X", "A/B", "A\\B", "C:X", "NUL", "com1.dat", "LPT9", "A\tB", "A?",
-                          "\x81"}) {
+  for (const char* bad : {"", ".", "..", "../X", "A/B", "A\\B", "C:X", "NUL", "com1.dat", "LPT9", "A\tB", "A?", "\x81",
+                          // Windows drops blanks and dots at the end of a name, and of a device name
+                          "CON .PD3", "nul  .DAT", "Aux.", "COM1 ", "lpt3 .X.Y", "A.PD3.", "A.PD3 ", "A ", "..."}) {
     EXPECT_FALSE(ReceivedFilePath(rx, bad)) << bad;
     EXPECT_FALSE(IsPlainFileName(bad)) << bad;
   }
@@ -35,6 +36,7 @@ TEST(ReceivedFilePath, OnlyPlainNamesInsideTheFolder) {
   ASSERT_TRUE(so);
   EXPECT_EQ(so->filename().u8string(), u8"ソ.DAT");
   EXPECT_TRUE(IsPlainFileName("COM10.DAT"));
+  EXPECT_TRUE(IsPlainFileName("CON X.DAT"));
 }
 
 TEST(StoreReceivedFile, ReplaceTakesThePlaceOfTheOldFile) {

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -117,6 +120,110 @@ TEST(ReadCsvBlock, CountsOfBytesAndEnd) {
   EXPECT_EQ(block[13], 0);
   EXPECT_EQ(reader.ReadCsvBlock(block), 0u);
   EXPECT_FALSE(reader.Open(dir / "missing.csv", Widths("10 5"), false));
+}
+
+// The conversion of a whole comma file at once, by the rules the reader
+// streams: lines end at LF (a CR just before it belongs to the line end, any
+// other CR is data) and a last line without LF counts; each value up to a
+// comma, without one pair of enclosing quotes when \p dblQuot, is filled with
+// blanks or cut to its width; values beyond the last field are dropped.
+std::string ReferenceRecords(const std::string& text, const std::vector<std::size_t>& widths, bool dblQuot) {
+  std::string out;
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t lf = text.find('\n', from);
+    std::string line = text.substr(from, lf == text.npos ? text.npos : lf - from);
+    if (lf != text.npos && !line.empty() && line.back() == '\r') line.pop_back();
+    from = lf == text.npos ? text.size() : lf + 1;
+    std::size_t begin = 0;
+    for (const std::size_t width : widths) {
+      std::string value;
+      if (begin <= line.size()) {
+        const std::size_t comma = line.find(',', begin);
+        value = line.substr(begin, comma == line.npos ? line.npos : comma - begin);
+        begin = comma == line.npos ? line.size() + 1 : comma + 1;
+      }
+      if (dblQuot && !value.empty() && value.front() == '"') {
+        value.erase(0, 1);
+        if (!value.empty() && value.back() == '"') value.pop_back();
+      }
+      value.resize(width, ' ');
+      out += value;
+    }
+    out += "\r\n";
+  }
+  return out;
+}
+
+// A comma file of about \p size bytes: random values of random lengths (some
+// far beyond their width, making lines longer than a read chunk), quotes and
+// CRs inside values, empty lines, LF and CR LF line ends.
+std::string RandomCommaText(std::mt19937& rng, const std::vector<std::size_t>& widths, std::size_t size) {
+  static constexpr char kBytes[] = "abcdefXYZ 0129\x81\x40\"\r";
+  const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  std::string text;
+  for (int lines = 0; text.size() < size;) {
+    const std::size_t values = pick(8) == 0 ? 0 : 1 + pick(widths.size() + 2);
+    for (std::size_t v = 0; v < values; ++v) {
+      if (v > 0) text += ',';
+      const std::size_t width = widths[std::min(v, widths.size() - 1)];
+      std::size_t len = pick(width + width / 4 + 3);
+      if (pick(1000) == 0 || (lines == 2 && v == 0)) len = 70'000 + pick(5'000);
+      const bool quoted = pick(4) == 0;
+      if (quoted) text += '"';
+      for (std::size_t i = 0; i < len; ++i) text += kBytes[pick(sizeof kBytes - 1)];
+      if (quoted && pick(3) != 0) text += '"';
+    }
+    text += pick(2) == 0 ? "\n" : "\r\n";
+    ++lines;
+  }
+  return text;
+}
+
+TEST(ReadCsvBlock, LargeRandomFilesMatchTheLineByLineConversion) {
+  const struct {
+    const char* list;
+    bool dblQuot;
+    const char* lastLine;  // without a line end: its closing quote or its CR comes with the end of the file
+  } cases[] = {
+      {"10", true, "\"Qqq\""},
+      {"3 1 8 2 20", false, ""},
+      {"5 1200 3 40", true, "\"Qqq\r"},
+      {"5 1200 3 40", false, "\"Qqq\""},
+      {"4 8192 8192 100 7", true, "\"Qqq\""},
+      {"8192 8192 8192 8192 7000", false, "\"Qqq\r"},
+  };
+  std::mt19937 rng(20260108);
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.list) + (c.dblQuot ? " quoted" : ""));
+    const FieldLayout layout = Widths(c.list);
+    std::vector<std::size_t> widths;
+    for (int i = 0; i < layout.iNFields; ++i) widths.push_back(static_cast<std::size_t>(layout.Field[i].Width));
+    const std::size_t recordSize = std::accumulate(widths.begin(), widths.end(), std::size_t{2});
+    const std::string text = RandomCommaText(rng, widths, 300'000 + rng() % 200'000) + c.lastLine;
+    WriteFile(dir / "in.csv", text);
+    const std::string expected = ReferenceRecords(text, widths, c.dblQuot);
+
+    CsvBlockReader reader;
+    ASSERT_TRUE(reader.Open(dir / "in.csv", layout, c.dblQuot));
+    std::string out;
+    std::array<std::uint8_t, kBlockData> block;
+    for (std::size_t n = kBlockData; n == kBlockData && out.size() <= expected.size();) {
+      n = reader.ReadCsvBlock(block);
+      out.append(reinterpret_cast<const char*>(block.data()), n);
+      ASSERT_EQ(std::string(block.begin() + static_cast<std::ptrdiff_t>(n), block.end()),
+                std::string(kBlockData - n, 0));
+    }
+    EXPECT_EQ(reader.ReadCsvBlock(block), 0u);
+    ASSERT_EQ(out.size(), expected.size());
+    const auto diff = std::mismatch(out.begin(), out.end(), expected.begin()).first - out.begin();
+    EXPECT_EQ(static_cast<std::size_t>(diff), out.size()) << "first difference in record " << diff / recordSize;
+
+    // The size a send announces, lines times record size, is what the reader gives.
+    std::int64_t lines = 0;
+    ASSERT_TRUE(CountTextLines(dir / "in.csv", lines));
+    EXPECT_EQ(static_cast<std::size_t>(lines) * recordSize, out.size());
+  }
 }
 
 TEST(CountTextLines, EveryLineCounts) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "content/history_log.h"
 #include "platform/codepage.h"
@@ -88,6 +90,26 @@ TEST(LogLine, CountsCutsAndDirection) {
   e.FileType = TFileType::DATA;
   e.iRecords = 12345;
   EXPECT_EQ(LogLine(e).substr(29, 12), "12345\x8c\x8f     ");
+}
+
+TEST(LogLine, ControlBytesOfARefusedNameCannotBreakTheLine) {
+  LogEntry e;
+  e.FileType = TFileType::NULL_;
+  e.Code = 14;
+  std::string control(1, '\x7f');
+  for (char c = 0; c < 0x20; ++c) control += c;
+  // A name that would end the line, one that would start a forged line, and
+  // a Japanese name (trail bytes 0x40 and above), which stays as it is.
+  for (const auto& [name, shown] :
+       std::vector<std::pair<std::string, std::string>>{{"A\r\nB.PD3", "A??B.PD3      "},
+                                                        {"\n01/08 \t\x1f\x7f", "?01/08 ???    "},
+                                                        {"\x83\x5C\x83\x40.DAT", "\x83\x5C\x83\x40.DAT      "}}) {
+    e.BhtFName = name;
+    const std::string line = LogLine(e);
+    ASSERT_EQ(line.size(), 79u);
+    EXPECT_EQ(line.substr(15, 14), shown);
+    EXPECT_EQ(line.find_first_of(control), 77u);  // the CR of the line end
+  }
 }
 
 TEST(LogFileName, OnePerDayMonthOrYear) {

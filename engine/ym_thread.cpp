@@ -18,7 +18,7 @@ TYmThread::TYmThread(SerialDevice& device, Clock& clock, TransferView& view, con
       view_(view),
       alerts_(alerts),
       req_(std::move(request)),
-      policy_(req_, CommasToBlanks(req_.ChkFields), clock),
+      policy_(req_, TrimB(CommasToBlanks(req_.ChkFields)), clock),
       sender_(port_, clock, view, *this),
       receiver_(port_, clock, view, *this, policy_) {}
 

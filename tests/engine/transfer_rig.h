@@ -23,7 +23,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 /// Records what a transfer shows.
 struct RecordingView : TransferView {
-  void SetLabel(std::string_view t) override { labels.emplace_back(t); }
+  void SetLabel(std::string_view t) override {
+    labels.emplace_back(t);
+    if (onLabel) onLabel(t);
+  }
   void SetGaugeMax(std::int32_t m) override { gaugeMax = m; }
   void SetGaugeProgress(std::int32_t p) override { progress.push_back(p); }
   void SetButtonCaption(std::string_view c) override { buttons.emplace_back(c); }
@@ -32,6 +35,8 @@ struct RecordingView : TransferView {
   std::vector<std::int32_t> progress;
   std::int32_t gaugeMax = 0;
   int ended = 0;
+  /// Runs on the worker, inside the pass that shows the label.
+  std::function<void(std::string_view)> onLabel;
 };
 
 /// A peer played by the test on one end of the line. What arrives is cut

@@ -19,7 +19,7 @@ using Reply = ScriptPeer::Reply;
 
 std::string Pattern(std::size_t n) {
   std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 13 + 5) & 0xFF);
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 13 + 5 + i / 256) & 0xFF);  // no two blocks alike
   return s;
 }
 
@@ -500,6 +500,209 @@ TEST(Receive, AReadFailureEndsWithItsCode) {
   EXPECT_EQ(rx->ErrorNo(), result::RcvBufReadError);
   ASSERT_FALSE(rig.boxes.shown.empty());
   EXPECT_EQ(rig.boxes.shown.back().text, "受信データ読取エラー");
+}
+
+// The size in the data file's header is what is data: fill bytes and blocks
+// past it never become records, whatever the field file announced.
+TEST(Receive, TheHeaderSizeBoundsTheRecords) {
+  struct Case {
+    int announced;        // records the field file announces
+    std::size_t size;     // the data file's header size
+    std::size_t records;  // records stored
+  } cases[] = {{150, 100 * 12, 100}, {100, 12, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    TransferRig rig;
+    auto rx = rig.Receiver();
+    std::string data;
+    for (int i = 0; i < 100; ++i) data += "R" + std::to_string(100000000 + i) + "\r\n";
+    const std::string fld = FieldText("A.DAT", c.announced, 10, "10");
+    std::vector<Step> steps{{kC, HeaderBlock("A.FLD" + std::string(1, '\0') + std::to_string(fld.size()))},
+                            {kC, DataBlock(SOH, 1, B(fld))},
+                            {ACK, {EOT}},
+                            {kC, HeaderBlock("A.DAT" + std::string(1, '\0') + std::to_string(c.size))}};
+    Bytes fill(2048, 0x1A);
+    std::copy(data.begin(), data.end(), fill.begin());
+    const std::size_t blocks = (c.size + 1023) / 1024;
+    for (std::size_t n = 0; n < blocks; ++n)
+      steps.push_back({n == 0 ? kC : ACK, DataBlock(STX, static_cast<std::uint8_t>(n + 1),
+                                                    Bytes(fill.begin() + 1024 * n, fill.begin() + 1024 * (n + 1)))});
+    steps.push_back({ACK, {EOT}});
+    steps.push_back({kC, HeaderBlock("")});
+    ScriptPeer term(rig.link, MemoryLink::A, rig.clock, Sequence(steps), false);
+    rig.Add(*rx);
+    rig.Add(term);
+    ASSERT_TRUE(rig.RunToEnd());
+    EXPECT_EQ(rx->ErrorNo(), 0);
+    EXPECT_EQ(ReadFile(rig.Rx() / "A.DAT"), data.substr(0, c.records * 12));
+  }
+}
+
+// Two CANs in a row end the transfer with 2 wherever they fall outside a
+// block's data: right behind a block, in input that a write discards, or
+// while the EOT is awaited (one CAN is enough there, as in every wait).
+TEST(Receive, TheTerminalsCancelIsNeverLost) {
+  const Bytes block = DataBlock(STX, 1, B(Pattern(1024)));
+  const Bytes header = HeaderBlock("P.PD3" + std::string(1, '\0') + "3000");
+  const Bytes cancel = Cat({Bytes(10, CAN), Bytes(10, 0x08)});  // as sb sends it
+  const std::vector<Step> cases[] = {
+      {{kC, header}, {kC, Cat({block, cancel})}},  // behind a block, in one read
+      {{kC, header}, {ACK, cancel}},               // while the PC pauses between ACK and 'C'
+      {{kC, HeaderBlock("P.PD3" + std::string(1, '\0') + "1000")}, {kC, block}, {ACK, {CAN}}},  // awaiting EOT
+  };
+  for (const auto& steps : cases) {
+    TransferRig rig;
+    WriteFile(rig.Rx() / "P.PD3", "old");
+    auto rx = rig.Receiver();
+    ScriptPeer term(rig.link, MemoryLink::A, rig.clock, Sequence(steps), false);
+    rig.Add(*rx);
+    rig.Add(term);
+    ASSERT_TRUE(rig.RunToEnd(1000));
+    EXPECT_EQ(rx->ErrorNo(), result::Aborted);
+    EXPECT_EQ(ReadFile(rig.Rx() / "P.PD3"), "old");
+  }
+}
+
+// A file dropped at an early EOT is a failure, logged, and the batch that
+// ends behind it does not end with 0.
+TEST(Receive, AnEarlyEotBeforeTheEndOfTheBatchIsAFailure) {
+  TransferRig rig;
+  auto rx = rig.Receiver([&](TransferRequest& r) {
+    r.LogFlag = true;
+    r.LogFile = rig.dir / "log";
+  });
+  ScriptPeer term(rig.link, MemoryLink::A, rig.clock,
+                  Sequence({{kC, HeaderBlock("P.PD3" + std::string(1, '\0') + "5000")},
+                            {kC, DataBlock(STX, 1, B(Pattern(1024)))},
+                            {ACK, {EOT}},
+                            {kC, HeaderBlock("")}}),
+                  false);
+  rig.Add(*rx);
+  rig.Add(term);
+  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_EQ(rx->ErrorNo(), result::RcvDataError);
+  EXPECT_EQ(rx->RcvFile(), "");
+  EXPECT_FALSE(std::filesystem::exists(rig.Rx() / "P.PD3"));
+  EXPECT_NE(ReadFile(rig.dir / "log").find(ToAnsi("受信データエラー")), std::string::npos);
+}
+
+// A receive that fails after a good field file hands back neither a file
+// name nor that field file's list.
+TEST(Receive, AFailedReceiveHandsBackNoFieldList) {
+  TransferRig rig;
+  auto rx = rig.Receiver();
+  const std::string fld = FieldText("A.DAT", 2, 4, "4");
+  ScriptPeer term(rig.link, MemoryLink::A, rig.clock,
+                  Sequence({{kC, HeaderBlock("A.FLD" + std::string(1, '\0') + std::to_string(fld.size()))},
+                            {kC, DataBlock(SOH, 1, B(fld))},
+                            {ACK, {EOT}},
+                            {kC, HeaderBlock("A.DAT" + std::string(1, '\0') + "12")},
+                            {kC, {CAN}}}),
+                  false);
+  rig.Add(*rx);
+  rig.Add(term);
+  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_EQ(rx->ErrorNo(), result::Aborted);
+  EXPECT_EQ(rx->ReceivedFieldList(), "");
+}
+
+// Nine refusals of one block and then nine of the next still succeed: each
+// accepted block starts the count anew, on both sides.
+TEST(Receive, NineRefusalsOfEachOfTwoBlocksStillSucceed) {
+  const std::string data = Pattern(2048);
+  // The receiver: each block arrives broken nine times.
+  {
+    TransferRig rig;
+    auto rx = rig.Receiver();
+    auto sent = std::make_shared<int>(0);
+    const Bytes good[] = {DataBlock(STX, 1, B(data.substr(0, 1024))), DataBlock(STX, 2, B(data.substr(1024)))};
+    ScriptPeer term(
+        rig.link, MemoryLink::A, rig.clock,
+        [&, sent](const Bytes& u) -> std::vector<Reply> {
+          if (u[0] == kC && *sent == 0) return {{0, HeaderBlock("P.PD3" + std::string(1, '\0') + "2048")}};
+          if (u[0] == kC && *sent == 1) ++*sent;
+          if (u[0] == ACK && *sent == 22) return {{0, {EOT}}};
+          if (u[0] == kC && *sent == 23) return {{0, HeaderBlock("")}};
+          if (u[0] != kC && u[0] != ACK && u[0] != NAK) return {};
+          if (*sent == 0 || *sent >= 22) {
+            ++*sent;
+            return {};
+          }
+          const int k = (*sent - 2) % 10, b = (*sent - 2) / 10;  // the k-th try of block b
+          ++*sent;
+          Bytes block = good[b];
+          if (k < 9) block[100] ^= 1;
+          return {{0, block}};
+        },
+        false);
+    rig.Add(*rx);
+    rig.Add(term);
+    ASSERT_TRUE(rig.RunToEnd());
+    EXPECT_EQ(rx->ErrorNo(), 0);
+    EXPECT_EQ(ReadFile(rig.Rx() / "P.PD3"), data);
+    EXPECT_EQ(std::count(term.Units().begin(), term.Units().end(), Bytes{NAK}), 18);
+  }
+  // The sender: the terminal refuses each block nine times.
+  {
+    TransferRig rig;
+    WriteFile(rig.dir / "p.pd3", data);
+    auto tx = rig.Sender("p.pd3", "P.PD3");
+    auto naks = std::make_shared<int>(0);
+    const ScriptPeer::Handler good = GoodTerminal();
+    ScriptPeer term(rig.link, MemoryLink::B, rig.clock, [good, naks](const Bytes& u) -> std::vector<Reply> {
+      if (u[0] == STX && (*naks)++ % 10 < 9) return {{0, {NAK}}};
+      return good(u);
+    });
+    term.Say({kC});
+    rig.Add(*tx);
+    rig.Add(term);
+    ASSERT_TRUE(rig.RunToEnd());
+    EXPECT_EQ(tx->ErrorNo(), 0);
+    EXPECT_EQ(*naks, 20);
+  }
+}
+
+// In continuous mode a stop during a file aborts that file (2, logged) and
+// the receiver waits again; a second stop while it waits ends with 1.
+TEST(Receive, AStopInContinuousModeAbortsTheFileAndASecondOneEnds) {
+  TransferRig rig;
+  WriteFile(rig.dir / "a.pd3", Pattern(5000));
+  auto tx = rig.Sender("a.pd3", "A.PD3");
+  auto rx = rig.Receiver([&](TransferRequest& r) {
+    r.RcvMode = true;
+    r.LogFlag = true;
+    r.LogFile = rig.dir / "log";
+  });
+  rig.Add(*tx);
+  rig.Add(*rx);
+  ASSERT_TRUE(rig.RunUntil([&] { return rx->YmComStat() == TYmComStat::S10; }));
+  EXPECT_EQ(rig.bhtView.labels.back(), "A.PD3 ﾌﾟﾛｸﾞﾗﾑ受信");
+  rx->StopCom();
+  ASSERT_TRUE(rig.RunUntil([&] { return tx->Ended() && rx->YmComStat() == TYmComStat::S00; }));
+  EXPECT_EQ(tx->ErrorNo(), result::Aborted);
+  EXPECT_FALSE(rx->Ended());
+  EXPECT_EQ(rig.bhtView.labels.back(), "受信待ち");
+  EXPECT_NE(ReadFile(rig.dir / "log").find(ToAnsi("中断")), std::string::npos);
+  rx->StopCom();
+  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_EQ(rx->ErrorNo(), result::Cancelled);
+}
+
+// A failing write of the temporary file in the middle of a receive ends it
+// with 12 and its message; the old file stays.
+TEST(Receive, ATemporaryFileThatFailsMidwayEndsWithAFileError) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  TransferRig rig;
+  WriteFile(rig.dir / "p.pd3", Pattern(300 * 1024));
+  WriteFile(rig.Rx() / "P.PD3", "old");
+  auto tx = rig.Sender("p.pd3", "P.PD3");
+  auto rx = rig.Receiver([&](TransferRequest& r) { r.Tmp2File = "/dev/full"; });
+  rig.Add(*tx);
+  rig.Add(*rx);
+  ASSERT_TRUE(rig.RunToEnd());
+  EXPECT_EQ(rx->ErrorNo(), result::FileAccessError);
+  EXPECT_EQ(ReadFile(rig.Rx() / "P.PD3"), "old");
+  ASSERT_EQ(rig.boxes.shown.size(), 1u);
 }
 
 }  // namespace

@@ -440,5 +440,124 @@ TEST(Send, APortThatFailsToWriteEndsWithItsCode) {
   EXPECT_EQ(rig.boxes.shown.back().text, "送信データ書き込みエラー");
 }
 
+// A forced end that comes while the worker takes the last ACK is too late:
+// the send has ended with 0, logged once, and nothing follows on the line.
+TEST(Send, AForcedEndDuringTheLastAckLeavesTheSuccessAlone) {
+  Pair p;
+  WriteFile(p.rig.dir / "a.pd3", Pattern(3000));
+  p.tx = p.rig.Sender("a.pd3", "A.PD3", [&](TransferRequest& r) {
+    r.LogFlag = true;
+    r.LogFile = p.rig.dir / "log";
+  });
+  p.rx = p.rig.Receiver();
+  p.rig.pcView.onLabel = [&](std::string_view label) {
+    if (label.ends_with("送信終了")) p.tx->EndCom();
+  };
+  p.Run();
+  EXPECT_EQ(p.tx->ErrorNo(), 0);
+  const std::string log = ReadFile(p.rig.dir / "log");
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
+  EXPECT_NE(log.find(ToAnsi("正常終了")), std::string::npos);
+  EXPECT_NE(p.rig.link.Written(MemoryLink::A).back(), CAN);
+}
+
+// The terminal's two CANs right behind a 'C' are not lost in the rest of the
+// read that the sender's answer drops.
+TEST(Send, ACancelBehindTheFirstCIsNotLost) {
+  TransferRig rig;
+  WriteFile(rig.dir / "a.pd3", Pattern(3000));
+  auto tx = rig.Sender("a.pd3", "A.PD3");
+  ScriptPeer term(rig.link, MemoryLink::B, rig.clock, [](const Bytes&) { return std::vector<ScriptPeer::Reply>{}; });
+  term.Say({kC, CAN, CAN});
+  rig.Add(*tx);
+  rig.Add(term);
+  ASSERT_TRUE(rig.RunToEnd(1000));
+  EXPECT_EQ(tx->ErrorNo(), result::Aborted);
+}
+
+// A port write that fails, at every write of a whole transfer on either side,
+// ends that side with 18, one log line and one end for its view; the other
+// side ends too, and the file under its name is the old one or the whole new
+// one, never a part.
+TEST(Transfer, AFailedWriteAnywhereEndsCleanly) {
+  const std::string content = Pattern(2500), csv = "A1,x\r\nB2,y\r\n";
+  for (const bool dataFile : {false, true}) {
+    for (const MemoryLink::End side : {MemoryLink::A, MemoryLink::B}) {
+      for (int n = 1;; ++n) {
+        SCOPED_TRACE(testing::Message() << "data " << dataFile << " side " << side << " write " << n);
+        Pair p;
+        const std::string name = dataFile ? "A.CSV" : "A.PD3";
+        WriteFile(p.rig.dir / "a.in", dataFile ? csv : content);
+        WriteFile(p.rig.Rx() / name, "old");
+        const auto logTo = [&](const char* file) {
+          return [&p, file](TransferRequest& r) {
+            r.LogFlag = true;
+            r.LogFile = p.rig.dir / file;
+          };
+        };
+        p.tx = p.rig.Sender("a.in", name, dataFile ? "2,1" : "", logTo("tx.log"));
+        p.rx = p.rig.Receiver(logTo("rx.log"));
+        p.rig.link.FailWrite(side, n);
+        TYmThread& failing = side == MemoryLink::A ? *p.tx : *p.rx;
+        TYmThread& other = side == MemoryLink::A ? *p.rx : *p.tx;
+        p.rig.Add(*p.tx);
+        p.rig.Add(*p.rx);
+        ASSERT_TRUE(p.rig.RunUntil([&] { return failing.Ended(); }));
+        // A receiver waits for a header without limit, until its user stops it.
+        ASSERT_TRUE(p.rig.RunUntil([&] { return other.Ended() || other.YmComStat() == TYmComStat::S00; }));
+        other.StopCom();
+        ASSERT_TRUE(p.rig.RunToEnd());
+        const std::string stored = ReadFile(p.rig.Rx() / name);
+        EXPECT_TRUE(stored == "old" || stored == (dataFile ? csv : content));
+        if (failing.ErrorNo() == 0) break;  // past the last write
+        EXPECT_EQ(failing.ErrorNo(), result::SendBufWriteError);
+        const std::string log = ReadFile(p.rig.dir / (side == MemoryLink::A ? "tx.log" : "rx.log"));
+        // Its one failure line, behind the line of a file stored before it.
+        const std::string failed = ToAnsi("送信ﾊﾞｯﾌｧ書き込みｴﾗｰ");
+        EXPECT_NE(log.find(failed), std::string::npos);
+        EXPECT_EQ(log.find(failed), log.rfind(failed));
+        const bool storedBefore = log.find(ToAnsi("正常終了")) != std::string::npos;
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), storedBefore ? 2 : 1);
+        EXPECT_EQ((side == MemoryLink::A ? p.rig.pcView : p.rig.bhtView).ended, 1);
+        ASSERT_LT(n, 40);
+      }
+    }
+  }
+}
+
+// A block whose complement is wrong but whose CRC is right is refused and
+// comes again.
+TEST(Transfer, AWrongComplementIsRefusedAndTheBlockComesAgain) {
+  Pair p;
+  const std::string content = Pattern(3000);
+  WriteFile(p.rig.dir / "a.pd3", content);
+  p.tx = p.rig.Sender("a.pd3", "A.PD3");
+  p.rx = p.rig.Receiver();
+  const std::uint64_t complementOfBlock2 = kSmallBlock + kLargeBlock + 2;
+  p.rig.link.CorruptByte(MemoryLink::A, complementOfBlock2, 0x01);
+  p.Run();
+  EXPECT_EQ(p.tx->ErrorNo(), 0);
+  EXPECT_EQ(p.rx->ErrorNo(), 0);
+  EXPECT_EQ(ReadFile(p.rig.Rx() / "A.PD3"), content);
+  EXPECT_EQ(p.rig.link.Written(MemoryLink::A).size(), 2 * kSmallBlock + 4 * kLargeBlock + 1);
+}
+
+// With CsvFlg on, a data file of any extension comes back as comma text; with
+// logging off, a log in a folder that does not exist troubles nobody.
+TEST(Transfer, CsvFlgTurnsEveryDataFileIntoCommaTextAndNoLogIsNoMatter) {
+  Pair p;
+  WriteFile(p.rig.dir / "item.dat", "AB  1234\r\nC   5   \r\n");
+  p.tx = p.rig.Sender("item.dat", "ITEM.DAT", "4,4");
+  p.rx = p.rig.Receiver([&](TransferRequest& r) {
+    r.CsvFlg = true;
+    r.LogFile = p.rig.dir / "missing" / "x.log";
+  });
+  p.Run();
+  EXPECT_EQ(p.rx->ErrorNo(), 0);
+  EXPECT_EQ(ReadFile(p.rig.Rx() / "ITEM.DAT"), "AB,1234\r\nC,5\r\n");
+  EXPECT_TRUE(p.rig.boxes.shown.empty());
+  EXPECT_FALSE(std::filesystem::exists(p.rig.dir / "missing"));
+}
+
 }  // namespace
 }  // namespace pw::test

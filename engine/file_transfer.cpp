@@ -152,22 +152,43 @@ std::int32_t PrepareFileSend(const TransferRequest& request, std::string_view bl
 HeaderDecision FileReceivePolicy::Decide(std::span<const std::uint8_t> headerData) {
   const ReceiveKind k = ChooseReceiveKind(headerData, req_.CsvFlg, req_.ChkRcvFName, chkFields_, received_);
   HeaderDecision d;
-  d.Verdict = k.Verdict;
   d.Facts = {k.BhtFName, k.FileType, 0, k.fSize};
   d.FNameCaption = k.FNameCaption;
-  if (d.Verdict == HeaderVerdict::EndOfBatch) d.Facts.FileType = TFileType::NULL_;
-  if (d.Verdict != HeaderVerdict::Accepted) return d;
-
+  const auto fail = [&d](std::int32_t code, EndScope scope) {
+    d.Answer = HeaderAnswer::Fail;
+    d.FailCode = code;
+    d.FailScope = scope;
+    d.Sink.reset();
+    return std::move(d);
+  };
+  switch (k.Verdict) {
+    case HeaderVerdict::Refuse:
+      d.Answer = HeaderAnswer::Refuse;
+      return d;
+    case HeaderVerdict::EndOfBatch:
+      d.Answer = HeaderAnswer::EndOfBatch;
+      d.Facts.FileType = TFileType::NULL_;
+      return d;
+    case HeaderVerdict::WrongFile:
+      return fail(result::WrongRcvFile, EndScope::Batch);
+    case HeaderVerdict::OtherFields:
+      return fail(result::FieldMismatch, EndScope::Batch);
+    case HeaderVerdict::FileError:
+      return fail(result::FileAccessError, EndScope::Transfer);
+    case HeaderVerdict::Accepted:
+      break;
+  }
+  d.Answer = HeaderAnswer::Accept;
   if (IsRawKind(k.FileType)) {
     auto sink = std::make_unique<RawFileSink>(req_.Tmp2File, req_.RxFolder, k.BhtFName);
-    if (!sink->Open(k.fSize)) d.Verdict = HeaderVerdict::FileError;
+    if (!sink->Open(k.fSize)) return fail(result::FileAccessError, EndScope::Transfer);
     d.Sink = std::move(sink);
   } else if (k.FileType == TFileType::FLD) {
     d.Sink = std::make_unique<FieldFileSink>(received_);
   } else {
     d.Facts.iRecords = received_.iRecords;
     auto sink = std::make_unique<RecordFileSink>(req_, k.BhtFName, clock_);
-    if (!sink->Open(received_, k.FileType)) d.Verdict = HeaderVerdict::FileError;
+    if (!sink->Open(received_, k.FileType)) return fail(result::FileAccessError, EndScope::Transfer);
     d.Sink = std::move(sink);
   }
   return d;

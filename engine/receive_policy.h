@@ -9,19 +9,26 @@
 #include <span>
 
 #include "common/ansi_string.h"
-#include "content/file_kind.h"
 #include "engine/record_stream.h"
 #include "engine/ym_machine.h"
 
 namespace pw {
 
+/// The receiver's answer to a header.
+enum class HeaderAnswer {
+  Refuse,      ///< NAK; the tenth in a row ends the batch with 14
+  Accept,      ///< ACK, then 'C' for the file's data
+  EndOfBatch,  ///< ACK; the batch is over
+  Fail,        ///< the cancel sequence, the failure's code and log line; the batch or the transfer ends
+};
+
 struct HeaderDecision {
-  /// Refuse (NAK), Accepted, EndOfBatch, WrongFile (19), OtherFields (20)
-  /// or FileError (12: the file's place could not be opened).
-  HeaderVerdict Verdict = HeaderVerdict::Refuse;
-  FileFacts Facts;                   ///< as far as the header told them
-  AnsiString FNameCaption;           ///< the label to show (ANSI); empty: as it is
-  std::unique_ptr<RecordSink> Sink;  ///< Accepted: where the file's data go
+  HeaderAnswer Answer = HeaderAnswer::Refuse;
+  std::int32_t FailCode = 0;             ///< Fail: the result code
+  EndScope FailScope = EndScope::Batch;  ///< Fail: what ends
+  FileFacts Facts;                       ///< as far as the header told them
+  AnsiString FNameCaption;               ///< the label to show (ANSI); empty: as it is
+  std::unique_ptr<RecordSink> Sink;      ///< Accept: where the file's data go
 };
 
 class ReceivePolicy {

@@ -231,26 +231,28 @@ std::int32_t YmReceiver::Aborted(std::span<const std::uint8_t>) {
 
 // ---- Headers
 
-HeaderVerdict YmReceiver::ChkHeader() {
-  if (Blk[0] != 0 || Blk[1] != 0xFF) return HeaderVerdict::Refuse;
-  if (CalcCrc16(pBuf, static_cast<std::size_t>(iBlockSize)) != CRC16) return HeaderVerdict::Refuse;
+HeaderAnswer YmReceiver::ChkHeader() {
+  if (Blk[0] != 0 || Blk[1] != 0xFF) return HeaderAnswer::Refuse;
+  if (CalcCrc16(pBuf, static_cast<std::size_t>(iBlockSize)) != CRC16) return HeaderAnswer::Refuse;
   HeaderDecision d = policy_.Decide(std::span<const std::uint8_t>(pBuf, static_cast<std::size_t>(iBlockSize)));
   facts_ = d.Facts;
   if (!d.FNameCaption.empty()) view_.SetLabel(FromAnsi(d.FNameCaption));
   sink_ = std::move(d.Sink);
-  if (d.Verdict == HeaderVerdict::Accepted) fSize = d.Facts.fSize;
-  return d.Verdict;
+  failCode_ = d.FailCode;
+  failScope_ = d.FailScope;
+  if (d.Answer == HeaderAnswer::Accept) fSize = d.Facts.fSize;
+  return d.Answer;
 }
 
-void YmReceiver::ActOnHeader(HeaderVerdict verdict) {
-  switch (verdict) {
-    case HeaderVerdict::Refuse:
+void YmReceiver::ActOnHeader(HeaderAnswer answer) {
+  switch (answer) {
+    case HeaderAnswer::Refuse:
       if (TenthFailure(result::CommError)) return;
       port_.WriteComByte(NAK);
       timer_.Tmr = kAnswerMs;
       YmComStat = S::S01;
       return;
-    case HeaderVerdict::Accepted:
+    case HeaderAnswer::Accept:
       // An existing file of the name is not touched here: it is replaced
       // only once the new one is complete.
       iEndBlock = fSize / 1024 + (fSize % 1024 != 0 ? 1 : 0);
@@ -266,16 +268,12 @@ void YmReceiver::ActOnHeader(HeaderVerdict verdict) {
       timer_.Tmr = kAnswerMs;
       YmComStat = S::S07;
       return;
-    case HeaderVerdict::EndOfBatch:
+    case HeaderAnswer::EndOfBatch:
       port_.WriteComByte(ACK);
       host_.End({.code = std::nullopt, .log = false, .cancel = false, .scope = EndScope::Batch});
       return;
-    case HeaderVerdict::WrongFile:
-      return EndBatch(result::WrongRcvFile, true);
-    case HeaderVerdict::OtherFields:
-      return EndBatch(result::FieldMismatch, true);
-    case HeaderVerdict::FileError:
-      host_.End({.code = result::FileAccessError, .log = true, .cancel = true, .scope = EndScope::Transfer});
+    case HeaderAnswer::Fail:
+      host_.End({.code = failCode_, .log = true, .cancel = true, .scope = failScope_});
       return;
   }
 }

@@ -74,8 +74,8 @@ class YmReceiver {
   std::int32_t FileEot(std::span<const std::uint8_t> rest);
   std::int32_t Aborted(std::span<const std::uint8_t> rest);
 
-  HeaderVerdict ChkHeader();
-  void ActOnHeader(HeaderVerdict verdict);
+  HeaderAnswer ChkHeader();
+  void ActOnHeader(HeaderAnswer answer);
   ymodem::BlockVerdict ChkBlock();
   void ActOnBlock(ymodem::BlockVerdict verdict);
   void FinishFile();
@@ -99,6 +99,8 @@ class YmReceiver {
   std::atomic<bool> RcvWaitFlg{false};
   FileFacts facts_;
   std::unique_ptr<RecordSink> sink_;
+  std::int32_t failCode_ = 0;  // a failed header's code and what it ends
+  EndScope failScope_ = EndScope::Batch;
   AnsiString RcvFile_;
   bool eotAnswered_ = false;  // the last file's EOT was answered; a repeat of it is answered again
   std::int32_t fSize = 0;

@@ -70,7 +70,6 @@ const YmReceiver::Row YmReceiver::kTable[] = {
 };
 
 void YmReceiver::Listen(bool fresh) {
-  CloseFile();
   C1 = 0;
   timer_.Tmr = kHeaderRepeatMs;
   facts_ = FileFacts{};

@@ -23,8 +23,9 @@ class YmReceiver {
   YmReceiver(ComPort& port, Clock& clock, TransferView& view, YmHost& host, ReceivePolicy& policy)
       : port_(port), clock_(clock), view_(view), host_(host), policy_(policy) {}
 
-  /// The waiting for a header begins (the end of SS0 and SS1): no file, the
-  /// first 'C', then one every second until a header starts. \p fresh: a new
+  /// The waiting for a header begins (the end of SS0 and SS1, once the
+  /// worker has closed the files): no file, the first 'C', then one every
+  /// second until a header starts. \p fresh: a new
   /// batch, so an EOT repeated from the last one is no longer answered.
   void Listen(bool fresh);
   /// One read's bytes, in order, as the state table says.

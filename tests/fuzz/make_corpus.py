@@ -65,6 +65,33 @@ FLD = {
     "no_newline_cr": b"\x01fields 4\r",
 }
 
+# fuzz_receiver: two setup bytes, then steps (see fuzz_receiver.cpp).
+#   setup: 1 continuous, 2 CSV, 4 append, 8 trailing blanks, 16 quotes,
+#          32 an expected name (index follows), 64 expected fields (index follows), 128 log
+#   setup2 % 4: the start tick (1000, 4000 ms before the wrap, mid-range, 0)
+# Steps: 0x00-0x3F n+1 raw bytes; 0x4n wait (n+1)*50 ms; 0x5n wait (n+1) s;
+#   0x60 EOT, 0x62 CAN, 0x64 end of batch, 0x66 stop, 0x67 forced end;
+#   0x70 + mode header (name index, size...); 0x80-0xAF data blocks;
+#   0xBn field-file text; 0xCn a whole raw file (size hi, lo, salt);
+#   0xDn a whole data file behind its field file (records, list index);
+#   0xE0 wait for an answer; 0xF0 hold.
+RECEIVER = {
+    "raw_file": bytes([0, 0, 0xC0, 0x09, 0x00, 7, 0x64]),
+    "raw_file_small_blocks": bytes([0, 0, 0xC9, 0x01, 0x10, 1, 0x64]),
+    "data_file": bytes([0, 0, 0xD1, 3, 0, 0x64]),
+    "csv_continuous": bytes([1 | 2 | 16, 0, 0xDC, 5, 2, 0xD4, 2, 0, 0x64, 0x41]),
+    "append_expected": bytes([4 | 32 | 64, 0, 1, 0, 0xD0, 4, 0, 0x64]),
+    "log_and_wrap": bytes([128, 1, 0xC2, 0x02, 0x00, 3, 0x5F, 0x64]),
+    "blocks_by_hand": bytes([0, 0, 0x71, 4, 0x01, 0x00, 0x80, 0x80, 0x60, 0x64]),
+    "field_text_by_hand": bytes([0, 0, 0x70, 0, 120, 0xB0, 3, 0, 0x60, 0x71, 1, 0, 99, 0xA4, 99]
+                                + [0x41] * 99 + [0x60, 0x64]),
+    "noise_and_timeouts": bytes([0, 0, 0x05, 1, 2, 3, 0x18, 0x43, 0x15, 0x5F, 0x71, 4, 0x00, 0x80, 0x5F, 0x5F]),
+    "stop_in_transfer": bytes([1, 0, 0x71, 4, 0x10, 0x00, 0x84, 0x66, 0xE0, 0x71, 6, 0x00, 0x10, 0x80, 0x60]),
+    "truncated_and_repeated": bytes([0, 0, 0x71, 4, 0x01, 0x00, 0x88, 50, 0x43, 0x81, 0x80, 0x81, 0x80, 0x60, 0x64]),
+    "forced_end": bytes([0, 0, 0x71, 6, 0x08, 0x00, 0x84, 0x67]),
+}
+
+
 def write(target, seeds):
     folder = os.path.join(HERE, "corpus", target)
     shutil.rmtree(folder, ignore_errors=True)
@@ -78,3 +105,4 @@ if __name__ == "__main__":
     write("fuzz_header", HEADER)
     write("fuzz_field_file", FIELD_FILE)
     write("fuzz_fld_reader", FLD)
+    write("fuzz_receiver", RECEIVER)

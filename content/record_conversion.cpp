@@ -46,7 +46,8 @@ bool CountTextLines(const std::filesystem::path& path, std::int64_t& lines) {
 // still change it, even when a read chunk ends inside the line. Between
 // blocks, sBuf_ holds less than one block plus one record.
 
-bool CsvBlockReader::Open(const std::filesystem::path& txFName, const FieldLayout& layout, bool dblQuotFlg) {
+bool CsvBlockReader::Open(const std::filesystem::path& txFName, const FieldLayout& layout, bool dblQuotFlg,
+                          std::size_t chunkSize) {
   if (fdat_.is_open()) fdat_.close();
   fdat_.clear();
   fdat_.open(txFName, std::ios::binary);
@@ -61,7 +62,7 @@ bool CsvBlockReader::Open(const std::filesystem::path& txFName, const FieldLayou
   blankRecord_.assign(static_cast<std::size_t>(length), ' ');
   blankRecord_ += "\r\n";
   dblQuot_ = dblQuotFlg;
-  chunk_.resize(kChunk);
+  chunk_.resize(std::max<std::size_t>(chunkSize, 1));
   chunkPos_ = chunkLen_ = 0;
   sBuf_.clear();
   sBuf_.reserve(kBlockData + blankRecord_.size());

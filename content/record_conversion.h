@@ -20,6 +20,8 @@ namespace pw {
 
 /// Data bytes of one 1024-byte block; the engine adds STX, block number and CRC.
 inline constexpr std::size_t kBlockData = 1024;
+/// Bytes the send side reads from a comma-separated file at a time.
+inline constexpr std::size_t kCsvChunk = 64 * 1024;
 
 /// Counts the text lines of \p path as the send side does: every line that
 /// ends in LF (or CR LF) and a last line without a line end; an empty line
@@ -34,7 +36,10 @@ class CsvBlockReader {
  public:
   /// Opens \p txFName at its start for a layout with \p layout's widths (as
   /// ParseFieldList leaves them). False if the file cannot be opened.
-  bool Open(const std::filesystem::path& txFName, const FieldLayout& layout, bool dblQuotFlg);
+  /// \p chunkSize, the bytes read from the file at a time, is for tests that
+  /// put a read's end at every place of a line.
+  bool Open(const std::filesystem::path& txFName, const FieldLayout& layout, bool dblQuotFlg,
+            std::size_t chunkSize = kCsvChunk);
 
   /// Fills \p block with the next 1024 data bytes: the next record bytes, and
   /// 0x00 bytes after the last record of the file. Returns the number of record

@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "temp_dir.h"
+#include "tests/content/csv_reference.h"
 
 namespace pw {
 namespace {
 
 using test::ReadFile;
+using test::ReferenceRecords;
 using test::TempDir;
 using test::WriteFile;
 
@@ -120,38 +122,6 @@ TEST(ReadCsvBlock, CountsOfBytesAndEnd) {
   EXPECT_EQ(block[13], 0);
   EXPECT_EQ(reader.ReadCsvBlock(block), 0u);
   EXPECT_FALSE(reader.Open(dir / "missing.csv", Widths("10 5"), false));
-}
-
-// The conversion of a whole comma file at once, by the rules the reader
-// streams: lines end at LF (a CR just before it belongs to the line end, any
-// other CR is data) and a last line without LF counts; each value up to a
-// comma, without one pair of enclosing quotes when \p dblQuot, is filled with
-// blanks or cut to its width; values beyond the last field are dropped.
-std::string ReferenceRecords(const std::string& text, const std::vector<std::size_t>& widths, bool dblQuot) {
-  std::string out;
-  for (std::size_t from = 0; from < text.size();) {
-    const std::size_t lf = text.find('\n', from);
-    std::string line = text.substr(from, lf == text.npos ? text.npos : lf - from);
-    if (lf != text.npos && !line.empty() && line.back() == '\r') line.pop_back();
-    from = lf == text.npos ? text.size() : lf + 1;
-    std::size_t begin = 0;
-    for (const std::size_t width : widths) {
-      std::string value;
-      if (begin <= line.size()) {
-        const std::size_t comma = line.find(',', begin);
-        value = line.substr(begin, comma == line.npos ? line.npos : comma - begin);
-        begin = comma == line.npos ? line.size() + 1 : comma + 1;
-      }
-      if (dblQuot && !value.empty() && value.front() == '"') {
-        value.erase(0, 1);
-        if (!value.empty() && value.back() == '"') value.pop_back();
-      }
-      value.resize(width, ' ');
-      out += value;
-    }
-    out += "\r\n";
-  }
-  return out;
 }
 
 // A comma file of about \p size bytes: random values of random lengths (some

@@ -92,6 +92,17 @@ RECEIVER = {
 }
 
 
+# fuzz_csv_records: fields count - 1, quote flag and read size, the width
+# bytes, then the text.
+CSV = {
+    "plain": bytes([2, 0, 7, 8, 20, 5]) + b"A001,apple,120\r\nB002,banana split with cream,75\r\n,,\r\nC3,q,9",
+    "quoted": bytes([1, 1, 3, 6, 10]) + b'"ab"c,"x y"\r\n"","\r\n"q',
+    "cr_inside": bytes([0, 64, 0, 12]) + b"a\rb\r\n\r\rc\r",
+    "long_record": bytes([1, 0, 200, 252, 3]) + b"x" * 1500 + b",yz\n" + b"w" * 40 + b"\n",
+    "empty_lines": bytes([0, 0, 1, 4]) + b"\n\n\r\n",
+}
+
+
 def write(target, seeds):
     folder = os.path.join(HERE, "corpus", target)
     shutil.rmtree(folder, ignore_errors=True)
@@ -106,3 +117,4 @@ if __name__ == "__main__":
     write("fuzz_field_file", FIELD_FILE)
     write("fuzz_fld_reader", FLD)
     write("fuzz_receiver", RECEIVER)
+    write("fuzz_csv_records", CSV)

@@ -127,7 +127,9 @@ void CsvBlockReader::Fill() {
     s.pendingCr = false;
   };
 
-  while (Available() < kBlockData && !eof_) {
+  // A read of the file can end in the middle of a line: its record, already
+  // in sBuf_, is not ready until the line ends, however many bytes are there.
+  while (Ready(s) < kBlockData && !eof_) {
     if (chunkPos_ == chunkLen_) {
       fdat_.read(chunk_.data(), static_cast<std::streamsize>(chunk_.size()));
       if (fdat_.bad()) throw FileError("the file to send cannot be read");
@@ -170,7 +172,7 @@ void CsvBlockReader::Fill() {
 
 std::size_t CsvBlockReader::ReadCsvBlock(std::span<std::uint8_t, kBlockData> block) {
   Fill();
-  const std::size_t n = std::min(Available(), kBlockData);
+  const std::size_t n = std::min(Ready(line_), kBlockData);
   std::memcpy(block.data(), sBuf_.data() + head_, n);
   std::memset(block.data() + n, 0, kBlockData - n);
   head_ += n;

@@ -44,7 +44,6 @@ class CsvBlockReader {
 
  private:
   void Fill();
-  std::size_t Available() const { return sBuf_.size() - head_; }
 
   std::ifstream fdat_;
   std::vector<char> chunk_;
@@ -72,6 +71,10 @@ class CsvBlockReader {
     std::uint64_t width = 0;
   };
   Line line_;
+
+  /// Converted bytes ready to go out: those of ended lines not yet handed
+  /// out. The record of \p line, while it is still being filled, is not.
+  std::size_t Ready(const Line& line) const { return (line.started ? line.record : sBuf_.size()) - head_; }
 };
 
 /// Receive side: the text line of one record (without CR LF). DATA: the

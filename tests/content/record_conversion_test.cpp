@@ -105,6 +105,27 @@ TEST(ReadCsvBlock, AVeryLongLineIsSkippedNotHeld) {
   EXPECT_EQ(Records(text, "1 2 1"), "AxxC\r\nE   \r\n");
 }
 
+TEST(ReadCsvBlock, ALineAcrossTheEndOfAFileReadGoesOutWhole) {
+  // The file is read 64 KiB at a time, so the end of a read falls into a
+  // line while records of earlier lines wait to go out. A first line of each
+  // length moves that point through the line; no byte of a record may go out
+  // before its line has ended.
+  for (std::size_t first = 0; first < 1000; first += 37) {
+    SCOPED_TRACE(first);
+    std::string text = std::string(first, '-') + "\r\n";
+    std::string expected = std::string(first, '-') + std::string(1000 - first, ' ') + "\r\n";
+    for (int i = 0; text.size() < 70 * 1024; ++i) {
+      const std::string v(998, static_cast<char>('a' + i % 26));
+      text += v + "\r\n";
+      expected += v + "  \r\n";
+    }
+    const std::string out = Convert(text, "1000", false, static_cast<int>(expected.size() / 1024) + 1);
+    std::size_t same = 0;
+    while (same < expected.size() && out[same] == expected[same]) ++same;
+    EXPECT_EQ(same, expected.size()) << "the first wrong byte";
+  }
+}
+
 TEST(ReadCsvBlock, CountsOfBytesAndEnd) {
   TempDir dir;
   WriteFile(dir / "in.csv", std::string(61, '\n'));  // 61 empty lines of 17 bytes

@@ -16,7 +16,12 @@
 // Beyond the bare protocol, the receiver survives one lost byte anywhere: a
 // header sent again while the first data block is awaited (its ACK or the 'C'
 // behind it was lost) is answered as the header was, and an EOT repeated
-// after its file was stored (its ACK was lost) is answered again.
+// after its file was stored (its ACK was lost) is answered again. Where the
+// first byte of a block is awaited, an EOT or a CAN counts only once the line
+// has been quiet behind it (see HoldByte): a block or header whose first byte
+// was lost or damaged is not read as an early end of the file, a repeated
+// EOT or the terminal's cancel, and a refused block is answered only once
+// the line is quiet (see RefuseWhenQuiet).
 #include "engine/ym_receiver.h"
 
 #include <algorithm>
@@ -31,17 +36,28 @@ namespace pw {
 using namespace ymodem;
 using S = TYmComStat;
 
+namespace {
+
+/// How long the line must stay quiet behind an EOT or a CAN where a block is
+/// awaited, and behind a refused block before its NAK. The bytes of a block
+/// follow each other at the line's pace (about 1 ms at 9600 bit/s), and the
+/// sender writes nothing more after a block, an EOT or a cancel until it is
+/// answered.
+constexpr std::uint32_t kQuietMs = 50;
+
+}  // namespace
+
 // One row per state and byte, in the order a file runs. A byte that its
 // state does not list is skipped.
 const YmReceiver::Row YmReceiver::kTable[] = {
     // The header.
     {S::S00, SOH, &YmReceiver::HeaderStart},
     {S::S00, STX, &YmReceiver::HeaderStart},
-    {S::S00, CAN, &YmReceiver::Aborted},
+    {S::S00, CAN, &YmReceiver::HoldByte},
     {S::S00, EOT, &YmReceiver::EotAgain},
     {S::S01, SOH, &YmReceiver::HeaderAgain},
     {S::S01, STX, &YmReceiver::HeaderAgain},
-    {S::S01, CAN, &YmReceiver::Aborted},
+    {S::S01, CAN, &YmReceiver::HoldByte},
     {S::S02, kAny, &YmReceiver::HeaderNumber},
     {S::S03, kAny, &YmReceiver::Complement},
     {S::S04, kAny, &YmReceiver::Data},
@@ -50,12 +66,12 @@ const YmReceiver::Row YmReceiver::kTable[] = {
     // The data blocks.
     {S::S07, SOH, &YmReceiver::BlockStart},
     {S::S07, STX, &YmReceiver::BlockStart},
-    {S::S07, EOT, &YmReceiver::EarlyEot},
-    {S::S07, CAN, &YmReceiver::Aborted},
+    {S::S07, EOT, &YmReceiver::HoldByte},
+    {S::S07, CAN, &YmReceiver::HoldByte},
     {S::S10, SOH, &YmReceiver::BlockStart},
     {S::S10, STX, &YmReceiver::BlockStart},
-    {S::S10, EOT, &YmReceiver::EarlyEot},
-    {S::S10, CAN, &YmReceiver::Aborted},
+    {S::S10, EOT, &YmReceiver::HoldByte},
+    {S::S10, CAN, &YmReceiver::HoldByte},
     {S::S11, kAny, &YmReceiver::BlockNumber},
     {S::S12, kAny, &YmReceiver::Complement},
     {S::S13, kAny, &YmReceiver::Data},
@@ -66,10 +82,12 @@ const YmReceiver::Row YmReceiver::kTable[] = {
     {S::S16, kEotAlt, &YmReceiver::FileEot},
     {S::S16, SOH, &YmReceiver::BlockStart},  // the last block again: its ACK was lost
     {S::S16, STX, &YmReceiver::BlockStart},
-    {S::S16, CAN, &YmReceiver::Aborted},
+    {S::S16, CAN, &YmReceiver::HoldByte},
 };
 
 void YmReceiver::Listen(bool fresh) {
+  held_ = 0;
+  refusing_ = false;
   C1 = 0;
   timer_.Tmr = kHeaderRepeatMs;
   facts_ = FileFacts{};
@@ -84,6 +102,16 @@ void YmReceiver::CloseFile() {
 }
 
 void YmReceiver::RcvProc(std::span<const std::uint8_t> bytes) {
+  if (refusing_) {
+    timer_.tw = clock_.TickCount();  // the refused block's bytes: the quiet time starts again
+    return;
+  }
+  if (held_ != 0) {
+    // Bytes came behind the held EOT or CAN: it was a byte of a block whose
+    // first byte was lost, and the wait for the block goes on as it was.
+    held_ = 0;
+    timer_ = heldTimer_;
+  }
   std::size_t i = 0;
   while (i < bytes.size()) {
     const std::uint8_t b = bytes[i];
@@ -105,6 +133,25 @@ void YmReceiver::RcvProc(std::span<const std::uint8_t> bytes) {
 
 void YmReceiver::RcvTimeout() {
   if (!TimedOut(clock_.TickCount(), timer_.tw, timer_.Tmr)) return;
+  if (refusing_) {
+    refusing_ = false;
+    port_.WriteComByte(NAK);
+    timer_.Tmr = kAnswerMs;
+    return;
+  }
+  if (held_ != 0) {
+    // The line stayed quiet: the EOT or the CAN was the terminal's.
+    const std::uint8_t b[1] = {held_};
+    held_ = 0;
+    timer_ = heldTimer_;
+    if (b[0] == CAN)
+      Aborted(b);
+    else if (YmComStat == S::S00)
+      port_.WriteComByte(ACK);  // an EOT again: its ACK was lost
+    else
+      EarlyEot(b);
+    return;
+  }
   const TYmComStat s = YmComStat;
   if (s == S::S00) {
     timer_.tw = clock_.TickCount();
@@ -142,10 +189,9 @@ std::int32_t YmReceiver::HeaderAgain(std::span<const std::uint8_t> rest) {
   return 1;
 }
 
-std::int32_t YmReceiver::EotAgain(std::span<const std::uint8_t>) {
+std::int32_t YmReceiver::EotAgain(std::span<const std::uint8_t> rest) {
   if (!eotAnswered_) return 1;
-  port_.WriteComByte(ACK);
-  return kStop;
+  return HoldByte(rest);  // answered with ACK once the line is quiet
 }
 
 std::int32_t YmReceiver::HeaderNumber(std::span<const std::uint8_t> rest) {
@@ -182,12 +228,35 @@ std::int32_t YmReceiver::HeaderCrcHigh(std::span<const std::uint8_t> rest) {
 std::int32_t YmReceiver::HeaderCrcLow(std::span<const std::uint8_t> rest) {
   CRC16 = static_cast<std::uint16_t>(CRC16 | rest[0]);
   ActOnHeader(ChkHeader());
-  return kStop;
+  return refusing_ ? static_cast<std::int32_t>(rest.size()) : kStop;  // see RefuseWhenQuiet
 }
 
 std::int32_t YmReceiver::BlockStart(std::span<const std::uint8_t> rest) {
   StartBlock(rest[0]);
   YmComStat = S::S11;
+  return 1;
+}
+
+std::int32_t YmReceiver::HoldByte(std::span<const std::uint8_t> rest) {
+  // Where the first byte of a block is awaited, a CAN aborts the batch, and
+  // an EOT ends the file early (S07, S10) or is the last file's EOT again
+  // (S00). But a block or header whose first byte was lost or damaged puts
+  // its other bytes here: a block's number (4 is EOT, 24 is CAN), then its
+  // data or a header's CRC, up to an SOH or STX that starts a false block
+  // (refused in the end). Taken as itself, one such byte would drop the
+  // file, abort the batch or answer a header with the ACK of an EOT, for one
+  // bad byte on the line. The sender writes nothing behind an EOT, nor the
+  // terminal behind its cancel but another CAN, until it is answered: so a
+  // byte with others behind it is passed over like any byte the state does
+  // not list, and a last one is held until the line has been quiet for
+  // kQuietMs. The state's own wait goes on meanwhile and is answered as
+  // before once its time is up.
+  if (rest.size() > 1 && rest[0] == CAN && rest[1] == CAN) return Aborted(rest);
+  if (rest.size() > 1) return 1;
+  held_ = rest[0];
+  heldTimer_ = timer_;
+  timer_.tw = clock_.TickCount();
+  timer_.Tmr = kQuietMs;
   return 1;
 }
 
@@ -215,7 +284,7 @@ std::int32_t YmReceiver::BlockCrcHigh(std::span<const std::uint8_t> rest) {
 std::int32_t YmReceiver::BlockCrcLow(std::span<const std::uint8_t> rest) {
   CRC16 = static_cast<std::uint16_t>(CRC16 | rest[0]);
   ActOnBlock(ChkBlock());
-  return kStop;
+  return refusing_ ? static_cast<std::int32_t>(rest.size()) : kStop;  // see RefuseWhenQuiet
 }
 
 std::int32_t YmReceiver::FileEot(std::span<const std::uint8_t>) {
@@ -247,8 +316,7 @@ void YmReceiver::ActOnHeader(HeaderAnswer answer) {
   switch (answer) {
     case HeaderAnswer::Refuse:
       if (TenthFailure(result::CommError)) return;
-      port_.WriteComByte(NAK);
-      timer_.Tmr = kAnswerMs;
+      RefuseWhenQuiet();
       YmComStat = S::S01;
       return;
     case HeaderAnswer::Accept:
@@ -296,8 +364,7 @@ void YmReceiver::ActOnBlock(BlockVerdict verdict) {
   switch (verdict) {
     case BlockVerdict::Refuse:
       if (TenthFailure(result::CommError)) return;
-      port_.WriteComByte(NAK);
-      timer_.Tmr = kAnswerMs;
+      RefuseWhenQuiet();
       YmComStat = AfterBlock();
       return;
     case BlockVerdict::Accept:
@@ -359,6 +426,20 @@ void YmReceiver::FinishFile() {
 }
 
 // ---- Helpers
+
+void YmReceiver::RefuseWhenQuiet() {
+  // A refused block may be a false one: an SOH or STX inside a block whose
+  // first byte was lost starts a block that ends inside the real one, whose
+  // bytes are still coming. A NAK sent at once makes the sender write the
+  // block again straight behind them, where the rest of the false block
+  // takes its first bytes, and the next block is false too: the batch can
+  // fail for one lost byte. So the bytes of the refused block are passed over
+  // (they are no answer, not even two CANs) until the line has been quiet
+  // for kQuietMs, and the NAK goes then; the sender waits for it.
+  refusing_ = true;
+  timer_.tw = clock_.TickCount();
+  timer_.Tmr = kQuietMs;
+}
 
 void YmReceiver::StartBlock(std::uint8_t first) {
   timer_.tw = clock_.TickCount();

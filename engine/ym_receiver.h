@@ -68,6 +68,7 @@ class YmReceiver {
   std::int32_t HeaderCrcHigh(std::span<const std::uint8_t> rest);
   std::int32_t HeaderCrcLow(std::span<const std::uint8_t> rest);
   std::int32_t BlockStart(std::span<const std::uint8_t> rest);
+  std::int32_t HoldByte(std::span<const std::uint8_t> rest);
   std::int32_t EarlyEot(std::span<const std::uint8_t> rest);
   std::int32_t BlockNumber(std::span<const std::uint8_t> rest);
   std::int32_t BlockCrcHigh(std::span<const std::uint8_t> rest);
@@ -80,6 +81,8 @@ class YmReceiver {
   ymodem::BlockVerdict ChkBlock();
   void ActOnBlock(ymodem::BlockVerdict verdict);
   void FinishFile();
+  /// The NAK of a refused header or block, once the line is quiet.
+  void RefuseWhenQuiet();
   void StartBlock(std::uint8_t first);
   /// Counts a refusal or a timeout in C1; the tenth in a row ends the batch
   /// with \p code and returns true.
@@ -104,6 +107,9 @@ class YmReceiver {
   EndScope failScope_ = EndScope::Batch;
   AnsiString RcvFile_;
   bool eotAnswered_ = false;  // the last file's EOT was answered; a repeat of it is answered again
+  std::uint8_t held_ = 0;     // an EOT or CAN that counts once the line stays quiet behind it (HoldByte)
+  YmTimer heldTimer_;         // the timer it stopped
+  bool refusing_ = false;     // a NAK goes once the line is quiet (RefuseWhenQuiet)
   std::int32_t fSize = 0;
   std::int64_t TmpRcvSize = 0;  // may pass fSize by a block: kept wide
   std::int32_t iBlockNo = 0, iEndBlock = 0, iBlockSize = 0, iRxN = 0, C1 = 0;

@@ -173,10 +173,13 @@ void MemoryLink::Deliver(End from, const std::uint8_t* bytes, std::size_t count)
   for (std::size_t i = 0; i < count; ++i) {
     std::uint8_t b = bytes[i];
     self.written.push_back(b);
-    const bool keep = !self.filter || self.filter(self.sentCount, b);
+    const int copies = self.filter ? self.filter(self.sentCount, b) : 1;
     ++self.sentCount;
-    if (bitRate_ != 0) t += 10ull * 10000000ull / bitRate_;  // ten bit-times, in 0.1 us
-    if (keep) other.inbound.push_back({(t + 9999) / 10000 + self.delay, b});
+    // A dropped byte still took its time on the line; each extra copy takes its own.
+    for (int c = 0; c < std::max(copies, 1); ++c) {
+      if (bitRate_ != 0) t += 10ull * 10000000ull / bitRate_;  // ten bit-times, in 0.1 us
+      if (c < copies) other.inbound.push_back({(t + 9999) / 10000 + self.delay, b});
+    }
   }
   self.lineFreeAt = t;
 }

@@ -2,7 +2,7 @@
 //
 // What one end writes arrives at the other, after an optional delay and at an
 // optional line rate (ten bit-times per byte). Each direction can drop,
-// corrupt or inject bytes, and each end can fail its Nth read or write, so a
+// corrupt, double or inject bytes, and each end can fail its Nth read or write, so a
 // sender and a receiver can run against each other in one thread, through any
 // fault, with no real waiting.
 #pragma once
@@ -31,8 +31,9 @@ class MemoryLink {
   SerialDevice& Device(End end);
 
   /// Bytes written by \p from, counted from 0, are passed through \p filter
-  /// before they travel: it may change the byte, and returns false to drop it.
-  using Filter = std::function<bool(std::uint64_t index, std::uint8_t& byte)>;
+  /// before they travel: it may change the byte, and returns how many copies
+  /// of it travel (false or 0 drops it, true or 1 passes it, 2 doubles it).
+  using Filter = std::function<int(std::uint64_t index, std::uint8_t& byte)>;
   void SetFilter(End from, Filter filter);
   /// Drops the byte number \p index written by \p from.
   void DropByte(End from, std::uint64_t index);

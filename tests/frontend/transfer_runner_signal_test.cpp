@@ -1,0 +1,73 @@
+// POSIX only: SIGINT and SIGTERM while the runner waits act as the stop
+// button; one that comes before the worker runs is kept, not fatal; once the
+// runner is gone the signals have their default disposition again.
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "frontend/transfer_progress.h"
+#include "frontend/transfer_runner.h"
+#include "tests/frontend/fake_worker.h"
+
+namespace pw {
+namespace {
+
+bool DefaultDisposition(int sig) {
+  struct sigaction now {};
+  sigaction(sig, nullptr, &now);
+  return now.sa_handler == SIG_DFL;
+}
+
+struct SignalCase {
+  std::vector<int> signals;  // sent to the process once the worker runs
+  bool waiting, ignoreStop;
+  std::vector<std::string> calls;
+  std::int32_t code;
+};
+
+TEST(TransferRunnerSignals, ActAsTheStopButtonOnTheRunnersThread) {
+  for (const SignalCase& c :
+       {SignalCase{{SIGINT}, false, false, {"StopCom"}, 2}, SignalCase{{SIGINT}, true, false, {"EndCom"}, 1},
+        SignalCase{{SIGTERM, SIGTERM}, false, true, {"StopCom", "EndCom"}, 1}}) {
+    SCOPED_TRACE(testing::Message() << "waiting " << c.waiting << ", signals " << c.signals.size());
+    {
+      TransferRunner runner;
+      TransferProgress progress;
+      progress.OnEnd([&] { runner.Ended(); });
+      test::FakeWorker worker(progress);
+      worker.waitingForTerminal = c.waiting;
+      worker.ignoreStop = c.ignoreStop;
+      // From the worker's thread, where both signals are blocked: the kernel
+      // hands them to the runner's wait.
+      worker.onStart = [&] {
+        for (int sig : c.signals) kill(getpid(), sig);
+      };
+      const RunOutcome out = runner.Run(worker);
+      std::vector<std::string> calls;
+      for (const auto& call : worker.Calls()) {
+        EXPECT_EQ(call.thread, std::this_thread::get_id());
+        calls.push_back(call.name);
+      }
+      EXPECT_EQ(calls, c.calls);
+      EXPECT_EQ(out.errorNo, c.code);
+      EXPECT_TRUE(out.stopped);
+    }
+    EXPECT_TRUE(DefaultDisposition(SIGINT) && DefaultDisposition(SIGTERM));
+  }
+}
+
+TEST(TransferRunnerSignals, ASignalBeforeTheRunStopsTheWorkerAsSoonAsItRuns) {
+  TransferRunner runner;
+  raise(SIGINT);  // blocked on this thread: kept until the runner waits
+  TransferProgress progress;
+  progress.OnEnd([&] { runner.Ended(); });
+  test::FakeWorker worker(progress);
+  const RunOutcome out = runner.Run(worker);
+  EXPECT_EQ(out.errorNo, 2);
+  ASSERT_EQ(worker.Calls().size(), 1u);
+  EXPECT_EQ(worker.Calls()[0].name, "StopCom");
+}
+
+}  // namespace
+}  // namespace pw

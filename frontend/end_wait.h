@@ -6,13 +6,12 @@
 // windows stay alive.
 //
 // It listens from its construction to its destruction, on the thread that
-// made it (the main thread); one at a time per program. On Linux the two
-// signals are blocked on that thread, and so on every thread it starts
-// afterwards, except inside Wait: they never interrupt the worker's calls.
-// The destructor gives both signals back their earlier disposition.
+// made it (the main thread); one at a time per program. The destructor gives
+// the signals back their earlier disposition.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace pw {
@@ -23,6 +22,11 @@ class EndWait {
   ~EndWait();
   EndWait(const EndWait&) = delete;
   EndWait& operator=(const EndWait&) = delete;
+
+  /// Runs \p start (which starts the worker's thread) so that the threads it
+  /// starts never take SIGINT or SIGTERM: on Linux with both blocked on this
+  /// thread meanwhile, as a new thread inherits that.
+  void Shelter(const std::function<void()>& start);
 
   /// Any thread: the worker has ended.
   void Ended();

@@ -9,7 +9,7 @@ RunOutcome TransferRunner::Run(TransferWorker& worker, std::optional<std::chrono
   std::optional<Clock::time_point> deadline;
   if (limit) deadline = Clock::now() + *limit;
   RunOutcome out;
-  worker.Start();
+  wait_.Shelter([&worker] { worker.Start(); });
   for (;;) {
     std::int64_t timeoutMs = -1;
     if (deadline && !out.forced) {

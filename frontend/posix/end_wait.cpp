@@ -1,6 +1,7 @@
-// POSIX only: the main thread's wait is a ppoll on a self-pipe. Ended, Stop and
+// POSIX only: the main thread's wait is a poll on a self-pipe. Ended, Stop and
 // the signal handler count what happened in atomics and write one byte to
-// wake it; the handler uses nothing but lock-free atomics and write().
+// wake it; the handler uses nothing but lock-free atomics and write(). The
+// byte stays in the pipe, so a signal just before the poll is not missed.
 #include "frontend/end_wait.h"
 
 #include <fcntl.h>
@@ -8,9 +9,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <iterator>
+#include <limits>
 #include <stdexcept>
 #include <system_error>
 
@@ -26,7 +29,6 @@ struct EndWait::System {
   int readFd = -1, writeFd = -1;
   std::atomic<bool> ended{false};
   std::atomic<int> stops{0};
-  sigset_t oldMask{}, waitMask{};
   struct sigaction oldActions[std::size(kSignals)]{};
 
   void Wake() {
@@ -64,12 +66,6 @@ EndWait::EndWait() : system_(std::make_unique<System>()) {
     close(s.writeFd);
     throw std::logic_error("a program has one EndWait at a time");
   }
-  sigset_t blocked;
-  sigemptyset(&blocked);
-  for (int sig : kSignals) sigaddset(&blocked, sig);
-  pthread_sigmask(SIG_BLOCK, &blocked, &s.oldMask);
-  s.waitMask = s.oldMask;
-  for (int sig : kSignals) sigdelset(&s.waitMask, sig);
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
@@ -79,13 +75,24 @@ EndWait::EndWait() : system_(std::make_unique<System>()) {
 
 EndWait::~EndWait() {
   System& s = *system_;
-  // Unblocked first: a signal still pending reaches our handler, not the
-  // earlier disposition.
-  pthread_sigmask(SIG_SETMASK, &s.oldMask, nullptr);
   for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &s.oldActions[i], nullptr);
   gListening.store(nullptr);
   close(s.readFd);
   close(s.writeFd);
+}
+
+void EndWait::Shelter(const std::function<void()>& start) {
+  sigset_t blocked, old;
+  sigemptyset(&blocked);
+  for (int sig : kSignals) sigaddset(&blocked, sig);
+  pthread_sigmask(SIG_BLOCK, &blocked, &old);
+  try {
+    start();
+  } catch (...) {
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    throw;
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 void EndWait::Ended() {
@@ -101,13 +108,9 @@ void EndWait::Stop() {
 EndWait::Woken EndWait::Wait(std::int64_t timeoutMs) {
   System& s = *system_;
   pollfd p{s.readFd, POLLIN, 0};
-  timespec limit{};
-  if (timeoutMs >= 0) {
-    limit.tv_sec = static_cast<time_t>(timeoutMs / 1000);
-    limit.tv_nsec = static_cast<long>(timeoutMs % 1000) * 1'000'000;
-  }
-  if (ppoll(&p, 1, timeoutMs >= 0 ? &limit : nullptr, &s.waitMask) < 0 && errno != EINTR)
-    throw std::system_error(errno, std::generic_category(), "ppoll");
+  const int ms = static_cast<int>(std::min<std::int64_t>(timeoutMs, std::numeric_limits<int>::max()));
+  if (poll(&p, 1, timeoutMs < 0 ? -1 : ms) < 0 && errno != EINTR)
+    throw std::system_error(errno, std::generic_category(), "poll");
   char bytes[64];
   for (;;) {
     const ssize_t n = read(s.readFd, bytes, sizeof bytes);

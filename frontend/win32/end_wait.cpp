@@ -57,6 +57,8 @@ EndWait::~EndWait() {
   if (s.quit) PostQuitMessage(static_cast<int>(s.quitCode));
 }
 
+void EndWait::Shelter(const std::function<void()>& start) { start(); }
+
 void EndWait::Ended() {
   system_->ended.store(true);
   SetEvent(system_->wake);

@@ -53,6 +53,7 @@
 #include "engine/transfer_view.h"
 #include "engine/ym_thread.h"
 #include "engine/ymodem_block.h"
+#include "frontend/command_line.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "tests/integration/peer_process.h"
@@ -521,57 +522,52 @@ void Turnaround(const Options& o, Scratch& s) {
   std::fflush(stdout);
 }
 
-std::optional<Options> Parse(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-    if (a == "--quick") {
-      o.quick = true;
-      o.size = 256 * 1024;
-    } else if (a == "--size") {
-      o.size = std::strtoul(value().c_str(), nullptr, 10);
-      if (o.size < 2048 || o.size % 1024 != 0) return std::nullopt;
-    } else if (a == "--speeds") {
-      o.speeds.clear();
-      std::string list = value();
-      for (std::size_t p = 0; p < list.size();) {
-        const std::size_t comma = std::min(list.find(',', p), list.size());
-        o.speeds.push_back(static_cast<std::uint32_t>(std::strtoul(list.substr(p, comma - p).c_str(), nullptr, 10)));
-        p = comma + 1;
-      }
-    } else if (a == "--only") {
-      o.only = value();
-    } else if (a == "--linesim") {
-      o.linesim = value();
-    } else if (a == "--bhtsim") {
-      o.bhtsim = value();
-    } else {
-      return std::nullopt;
-    }
+constexpr std::string_view kUsage =
+    "usage: line_bench [--quick] [--size BYTES] [--speeds A,B] [--only throughput|idle|turnaround]\n"
+    "                  [--linesim PATH] [--bhtsim PATH]\n";
+
+// "115200,460800": line speeds in bit/s.
+std::string ReadSpeeds(std::string_view list, std::vector<std::uint32_t>& speeds) {
+  speeds.clear();
+  for (std::size_t p = 0; p <= list.size();) {
+    const std::size_t comma = std::min(list.find(',', p), list.size());
+    std::int32_t speed = 0;
+    if (!pw::ParseDecimal(list.substr(p, comma - p), speed) || speed == 0)
+      return std::string(list) + " is not a list of speeds with commas between";
+    speeds.push_back(static_cast<std::uint32_t>(speed));
+    p = comma + 1;
   }
-  return o;
+  return {};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const auto o = Parse(argc, argv);
-  if (!o) {
-    std::fprintf(stderr,
-                 "usage: line_bench [--quick] [--size BYTES] [--speeds A,B] [--only throughput|idle|turnaround]\n"
-                 "                  [--linesim PATH] [--bhtsim PATH]\n");
-    return 2;
-  }
+  using namespace pw::cli;
+  Options o;
+  OptionTable table;
+  table.Add("--quick", Flag([&o] {
+              o.quick = true;
+              o.size = 256 * 1024;
+            }));
+  table.Add("--size",
+            Number(
+                o.size, [](std::uint64_t v) { return v >= 2048 && v % 1024 == 0; }, "a multiple of 1024 from 2048"));
+  table.Add("--speeds", Value{true, [&o](std::string_view v) { return ReadSpeeds(v, o.speeds); }});
+  table.Add("--only", Choice<std::string>(
+                          o.only, {{"throughput", "throughput"}, {"idle", "idle"}, {"turnaround", "turnaround"}}));
+  table.Add("--linesim", Path(o.linesim));
+  table.Add("--bhtsim", Path(o.bhtsim));
+  if (const auto status = ParseMain(table, argc, argv, "line_bench", kUsage, 2)) return *status;
   for (const char* program : {"sb", "rb", "socat"})
     if (!pw::test::OnPath(program)) {
       std::fprintf(stderr, "line_bench: %s is missing (Debian packages lrzsz and socat)\n", program);
       return 1;
     }
   Scratch s;
-  std::printf("## line_bench%s\n", o->quick ? " --quick" : "");
-  if (o->only.empty() || o->only == "turnaround") Turnaround(*o, s);
-  if (o->only.empty() || o->only == "idle") Idle(*o, s);
-  if (o->only.empty() || o->only == "throughput") Throughput(*o, s);
+  std::printf("## line_bench%s\n", o.quick ? " --quick" : "");
+  if (o.only.empty() || o.only == "turnaround") Turnaround(o, s);
+  if (o.only.empty() || o.only == "idle") Idle(o, s);
+  if (o.only.empty() || o.only == "throughput") Throughput(o, s);
   return 0;
 }

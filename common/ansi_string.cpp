@@ -82,4 +82,19 @@ bool ParseDecimal(std::string_view s, std::int32_t& out) {
   return true;
 }
 
+bool ParseDecimal(std::string_view s, std::uint64_t& out) {
+  out = 0;
+  if (s.empty()) return false;
+  constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (v > (kMax - digit) / 10) return false;
+    v = v * 10 + digit;
+  }
+  out = v;
+  return true;
+}
+
 }  // namespace pw

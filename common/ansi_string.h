@@ -50,4 +50,8 @@ AnsiString TrimRightB(std::string_view s);
 /// not fit a 32-bit signed integer; \p out is then 0.
 bool ParseDecimal(std::string_view s, std::int32_t& out);
 
+/// The same for a 64-bit unsigned number: false when \p s is empty, holds
+/// another byte, or exceeds 2^64 - 1; \p out is then 0.
+bool ParseDecimal(std::string_view s, std::uint64_t& out);
+
 }  // namespace pw

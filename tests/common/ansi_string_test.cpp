@@ -72,5 +72,17 @@ TEST(AnsiString, ParseDecimalRefusesWhatDoesNotFit) {
   EXPECT_FALSE(ParseDecimal(" 1", v));
 }
 
+TEST(AnsiString, ParseDecimal64StopsAtTheLastValueThatFits) {
+  std::uint64_t v = 1;
+  EXPECT_TRUE(ParseDecimal("18446744073709551615", v));
+  EXPECT_EQ(v, 18446744073709551615u);
+  EXPECT_TRUE(ParseDecimal("0018446744073709551615", v)) << "leading zeros do not overflow";
+  EXPECT_FALSE(ParseDecimal("18446744073709551616", v));
+  EXPECT_EQ(v, 0u);
+  EXPECT_FALSE(ParseDecimal("99999999999999999999", v));
+  EXPECT_FALSE(ParseDecimal("1e3", v));
+  EXPECT_FALSE(ParseDecimal("", v));
+}
+
 }  // namespace
 }  // namespace pw

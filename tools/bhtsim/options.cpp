@@ -5,183 +5,82 @@
 #include <array>
 #include <limits>
 
+#include "common/ansi_string.h"
+#include "frontend/command_line.h"
+
 namespace pw::bhtsim {
 namespace {
-
-// Which modes an option belongs to.
-enum Where : unsigned { kRecv = 1, kSend = 2, kBoth = 3 };
-
-struct OptionRule {
-  std::string_view name;
-  bool takesValue;
-  unsigned where;
-};
-
-constexpr std::array kRules{
-    OptionRule{"--port", true, kBoth},
-    OptionRule{"--speed", true, kBoth},
-    OptionRule{"--timeout", true, kBoth},
-    OptionRule{"--log", true, kBoth},
-    OptionRule{"--dir", true, kRecv},
-    OptionRule{"--batches", true, kRecv},
-    OptionRule{"--file", true, kSend},
-    OptionRule{"--as", true, kSend},
-    OptionRule{"--fields", true, kSend},
-    OptionRule{"--fill", true, kSend},
-    OptionRule{"--drop-ack", true, kRecv},
-    OptionRule{"--nak", true, kRecv},
-    OptionRule{"--can-at", true, kBoth},
-    OptionRule{"--silent", false, kBoth},
-    OptionRule{"--noise", true, kBoth},
-    OptionRule{"--corrupt-block", true, kSend},
-    OptionRule{"--stretch", true, kSend},
-    OptionRule{"--eot-b0", false, kSend},
-    OptionRule{"--expect-cancel", false, kBoth},
-};
 
 constexpr std::array<std::uint32_t, 19> kSpeeds{50,   75,   110,  134,   150,   200,   300,    600,    1200,  1800,
                                                 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800};
 
-// A decimal number of digits only, up to \p max.
-std::optional<std::uint64_t> ParseNumber(std::string_view s, std::uint64_t max) {
-  if (s.empty() || s.size() > 19) return std::nullopt;
-  std::uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return std::nullopt;
-    v = v * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (v > max) return std::nullopt;
-  return v;
+constexpr std::uint64_t kMaxBlock = std::uint64_t{1} << 40;
+
+// "N" or "N@B": how often, and which block (counted from 1).
+std::string ReadNak(std::string_view v, Options& o) {
+  const std::size_t at = v.find('@');
+  std::uint64_t times = 0, block = o.nakBlock;
+  if (!ParseDecimal(v.substr(0, at), times) || times == 0 || times > std::numeric_limits<std::uint32_t>::max() ||
+      (at != std::string_view::npos && (!ParseDecimal(v.substr(at + 1), block) || block == 0 || block > kMaxBlock)))
+    return std::string(v) + " is not N or N@B (N and B from 1)";
+  o.nakTimes = static_cast<std::uint32_t>(times);
+  o.nakBlock = block;
+  return {};
 }
 
-constexpr std::uint64_t kMaxU32 = std::numeric_limits<std::uint32_t>::max();
-constexpr std::uint64_t kMaxBlock = std::uint64_t{1} << 40;
+// "B:MS": which block, and how long its first byte waits for the rest.
+std::string ReadStretch(std::string_view v, Options& o) {
+  const std::size_t colon = v.find(':');
+  std::uint64_t block = 0, ms = 0;
+  if (colon == std::string_view::npos || !ParseDecimal(v.substr(0, colon), block) || block == 0 || block > kMaxBlock ||
+      !ParseDecimal(v.substr(colon + 1), ms) || ms > 600000)
+    return std::string(v) + " is not B:MS (B from 1, MS up to 600000)";
+  o.stretchBlock = block;
+  o.stretchMs = static_cast<std::uint32_t>(ms);
+  return {};
+}
 
 }  // namespace
 
 bool IsSupportedSpeed(std::uint32_t speed) { return std::find(kSpeeds.begin(), kSpeeds.end(), speed) != kSpeeds.end(); }
 
 std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, std::string& error) {
+  using namespace cli;
   Options o;
-  auto fail = [&](std::string why) {
-    error = std::move(why);
-    return std::nullopt;
+  OptionTable t;
+  t.Commands(o.mode, {{"receive", Mode::kReceive}, {"send", Mode::kSend}});
+  const auto supported = [](std::uint64_t v) {
+    return v <= kSpeeds.back() && IsSupportedSpeed(static_cast<std::uint32_t>(v));
   };
-  // --help wins wherever it stands, even after a mistake.
-  if (std::find_if(args.begin(), args.end(), [](std::string_view a) { return a == "--help" || a == "-h"; }) !=
-      args.end()) {
-    o.help = true;
-    return o;
+  t.Add("--port", Text(o.port)).Required();
+  t.Add("--speed", Number(o.speed, supported, "a supported speed"));
+  t.Add("--timeout", Number(o.timeoutSec, 1, 24 * 3600));
+  t.Add("--log", Text(o.logPath));
+  t.Add("--dir", Text(o.dir)).Only({"receive"}).RequiredFor("receive");
+  t.Add("--batches", Number(o.batches, 1, 1000000)).Only({"receive"});
+  t.Add("--file", Text(o.file)).Only({"send"}).RequiredFor("send");
+  t.Add("--as", Text(o.as)).Only({"send"});
+  t.Add("--fields", Text(o.fields)).Only({"send"});
+  t.Add("--fill", Choice<std::uint8_t>(o.fill, {{"1A", 0x1A}, {"1a", 0x1A}, {"00", 0x00}})).Only({"send"});
+  t.Add("--drop-ack", Number(o.dropAck, 1, kMaxBlock)).Only({"receive"});
+  t.Add("--nak", Value{true, [&o](std::string_view v) { return ReadNak(v, o); }}).Only({"receive"});
+  t.Add("--can-at", Number(o.canAt, 1, kMaxBlock));
+  t.Add("--silent", Flag(o.silent));
+  t.Add("--noise", Number(o.noise, 0, 1 << 20));
+  t.Add("--corrupt-block", Number(o.corruptBlock, 1, kMaxBlock)).Only({"send"});
+  t.Add("--stretch", Value{true, [&o](std::string_view v) { return ReadStretch(v, o); }}).Only({"send"});
+  t.Add("--eot-b0", Flag(o.eotB0)).Only({"send"});
+  t.Add("--expect-cancel", Flag(o.expectCancel));
+  switch (t.Parse(args, error)) {
+    case OptionTable::Result::kHelp:
+      o.help = true;
+      return o;
+    case OptionTable::Result::kRun:
+      return o;
+    case OptionTable::Result::kError:
+      break;
   }
-  std::vector<const OptionRule*> given;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string_view name = args[i];
-    if (i == 0 && (name == "receive" || name == "send")) {
-      o.mode = name == "receive" ? Mode::kReceive : Mode::kSend;
-      continue;
-    }
-    std::optional<std::string_view> value;
-    if (const std::size_t eq = name.find('='); name.substr(0, 2) == "--" && eq != std::string_view::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-    }
-    const auto rule = std::find_if(kRules.begin(), kRules.end(), [&](const OptionRule& s) { return s.name == name; });
-    if (rule == kRules.end()) {
-      if (i == 0) return fail("the first word must be receive or send, not " + std::string(name));
-      return fail("unknown option " + std::string(name));
-    }
-    if (!rule->takesValue && value) return fail(std::string(name) + " takes no value");
-    if (rule->takesValue && !value) {
-      if (i + 1 >= args.size()) return fail(std::string(name) + " needs a value");
-      value = args[++i];
-    }
-    given.push_back(&*rule);
-    const std::string v(value.value_or(""));
-    auto bad = [&] { return fail("bad value " + v + " for " + std::string(name)); };
-
-    if (name == "--port") {
-      if (v.empty()) return bad();
-      o.port = v;
-    } else if (name == "--speed") {
-      const auto n = ParseNumber(v, kMaxU32);
-      if (!n || !IsSupportedSpeed(static_cast<std::uint32_t>(*n))) return bad();
-      o.speed = static_cast<std::uint32_t>(*n);
-    } else if (name == "--timeout") {
-      const auto n = ParseNumber(v, 24 * 3600);
-      if (!n || *n == 0) return bad();
-      o.timeoutSec = static_cast<std::uint32_t>(*n);
-    } else if (name == "--log") {
-      if (v.empty()) return bad();
-      o.logPath = v;
-    } else if (name == "--dir") {
-      if (v.empty()) return bad();
-      o.dir = v;
-    } else if (name == "--batches") {
-      const auto n = ParseNumber(v, 1000000);
-      if (!n || *n == 0) return bad();
-      o.batches = static_cast<std::uint32_t>(*n);
-    } else if (name == "--file") {
-      if (v.empty()) return bad();
-      o.file = v;
-    } else if (name == "--as") {
-      if (v.empty()) return bad();
-      o.as = v;
-    } else if (name == "--fields") {
-      if (v.empty()) return bad();
-      o.fields = v;
-    } else if (name == "--fill") {
-      if (v == "1A" || v == "1a") {
-        o.fill = 0x1A;
-      } else if (v == "00") {
-        o.fill = 0x00;
-      } else {
-        return bad();
-      }
-    } else if (name == "--drop-ack" || name == "--can-at" || name == "--corrupt-block") {
-      const auto n = ParseNumber(v, kMaxBlock);
-      if (!n || *n == 0) return bad();
-      (name == "--drop-ack" ? o.dropAck : name == "--can-at" ? o.canAt : o.corruptBlock) = *n;
-    } else if (name == "--nak") {
-      const std::size_t at = v.find('@');
-      const auto times = ParseNumber(std::string_view(v).substr(0, at), kMaxU32);
-      if (!times || *times == 0) return bad();
-      o.nakTimes = static_cast<std::uint32_t>(*times);
-      if (at != std::string::npos) {
-        const auto block = ParseNumber(std::string_view(v).substr(at + 1), kMaxBlock);
-        if (!block || *block == 0) return bad();
-        o.nakBlock = *block;
-      }
-    } else if (name == "--stretch") {
-      const std::size_t colon = v.find(':');
-      if (colon == std::string::npos) return bad();
-      const auto block = ParseNumber(std::string_view(v).substr(0, colon), kMaxBlock);
-      const auto ms = ParseNumber(std::string_view(v).substr(colon + 1), 600000);
-      if (!block || *block == 0 || !ms) return bad();
-      o.stretchBlock = *block;
-      o.stretchMs = static_cast<std::uint32_t>(*ms);
-    } else if (name == "--noise") {
-      const auto n = ParseNumber(v, 1 << 20);
-      if (!n) return bad();
-      o.noise = static_cast<std::uint32_t>(*n);
-    } else if (name == "--silent") {
-      o.silent = true;
-    } else if (name == "--eot-b0") {
-      o.eotB0 = true;
-    } else if (name == "--expect-cancel") {
-      o.expectCancel = true;
-    }
-  }
-
-  if (o.mode == Mode::kNone) return fail("say receive or send");
-  const unsigned here = o.mode == Mode::kReceive ? kRecv : kSend;
-  for (const OptionRule* s : given) {
-    if (!(s->where & here))
-      return fail(std::string(s->name) + " is for " + (s->where == kRecv ? "receive" : "send") + " only");
-  }
-  if (o.port.empty()) return fail("--port is needed");
-  if (o.mode == Mode::kReceive && o.dir.empty()) return fail("receive needs --dir");
-  if (o.mode == Mode::kSend && o.file.empty()) return fail("send needs --file");
-  return o;
+  return std::nullopt;
 }
 
 std::string_view Usage() {

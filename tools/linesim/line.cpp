@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "frontend/command_line.h"
+
 namespace pw::linesim {
 
 namespace {
@@ -124,66 +126,36 @@ std::optional<Fault> ParseFault(Fault::Kind kind, std::string_view text) {
 }
 
 std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, std::string& error) {
+  using namespace cli;
   Options o;
-  bool haveA = false, haveB = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string_view name = args[i];
-    std::optional<std::string_view> value;
-    if (const std::size_t eq = name.find('='); name.substr(0, 2) == "--" && eq != std::string_view::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-    }
-    if (name == "--help" || name == "-h") {
+  const auto fault = [&o](Fault::Kind kind) {
+    return Value{true, [&o, kind](std::string_view text) -> std::string {
+                   const auto f = ParseFault(kind, text);
+                   if (!f)
+                     return std::string(text) + " is not " + (kind == Fault::Kind::kFlip ? "DIR:N[:MASK]" : "DIR:N");
+                   for (const Fault& other : o.faults) {
+                     if (other.direction == f->direction && other.byteNumber == f->byteNumber)
+                       return "a second fault on byte " + std::string(text);
+                   }
+                   o.faults.push_back(*f);
+                   return {};
+                 }};
+  };
+  OptionTable t;
+  t.Add("--speed", Number(o.speed, 0, kMaxSpeed));
+  t.Add("--link-a", Text(o.linkA)).Required();
+  t.Add("--link-b", Text(o.linkB)).Required();
+  t.Add("--flip", fault(Fault::Kind::kFlip));
+  t.Add("--drop", fault(Fault::Kind::kDrop));
+  t.Add("--log", Text(o.logPath, true));
+  switch (t.Parse(args, error)) {
+    case OptionTable::Result::kHelp:
       o.help = true;
       return o;
-    }
-    if (name != "--speed" && name != "--link-a" && name != "--link-b" && name != "--flip" && name != "--drop" &&
-        name != "--log") {
-      error = "unknown option " + std::string(name);
+    case OptionTable::Result::kError:
       return std::nullopt;
-    }
-    if (!value) {
-      if (i + 1 >= args.size()) {
-        error = std::string(name) + " needs a value";
-        return std::nullopt;
-      }
-      value = args[++i];
-    }
-    if (name == "--speed") {
-      const auto speed = ParseNumber(*value);
-      if (!speed || *speed > kMaxSpeed) {
-        error = "bad speed " + std::string(*value);
-        return std::nullopt;
-      }
-      o.speed = static_cast<std::uint32_t>(*speed);
-    } else if (name == "--link-a" || name == "--link-b") {
-      if (value->empty()) {
-        error = std::string(name) + " needs a path";
-        return std::nullopt;
-      }
-      (name == "--link-a" ? o.linkA : o.linkB) = std::string(*value);
-      (name == "--link-a" ? haveA : haveB) = true;
-    } else if (name == "--log") {
-      o.logPath = std::string(*value);
-    } else {
-      const auto kind = name == "--flip" ? Fault::Kind::kFlip : Fault::Kind::kDrop;
-      const auto fault = ParseFault(kind, *value);
-      if (!fault) {
-        error = "bad fault " + std::string(*value) + " for " + std::string(name);
-        return std::nullopt;
-      }
-      for (const Fault& f : o.faults) {
-        if (f.direction == fault->direction && f.byteNumber == fault->byteNumber) {
-          error = "two faults on byte " + std::string(*value);
-          return std::nullopt;
-        }
-      }
-      o.faults.push_back(*fault);
-    }
-  }
-  if (!haveA || !haveB) {
-    error = "both --link-a and --link-b are needed";
-    return std::nullopt;
+    case OptionTable::Result::kRun:
+      break;
   }
   if (o.linkA == o.linkB) {
     error = "--link-a and --link-b must differ";

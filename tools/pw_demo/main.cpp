@@ -1,46 +1,45 @@
 // Linux only: pw_demo, one transfer through the engine, for the demo script.
 //
 //   pw_demo send    --port COMn --file PATH [--as NAME] [--fields W,W,...] [options]
-//   pw_demo receive --port COMn --dir DIR [--csv] [options]
+//   pw_demo receive --port COMn --dir DIR [--csv] [--append] [--continuous] [options]
 //
 // It opens the port as the library does, runs one TYmThread (a send of one
-// file, or the receive of one batch), shows the progress on standard error
-// when that is a terminal, and prints one line with the outcome. The exit
-// status is the transfer's result code (0 normal end), or 100 when the
-// command line is wrong or the port does not open.
+// file, or the receive of one batch, or of batch after batch) from the
+// frontend's runner, shows the progress bar on standard error when that is a
+// terminal, and prints one line with the outcome. SIGINT and SIGTERM act as
+// the stop button. The exit status is the transfer's result code (0 normal
+// end), or 100 when the command line is wrong or the port does not open.
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <thread>
-#include <vector>
 
 #include "common/ansi_string.h"
 #include "content/result_codes.h"
 #include "engine/com_port.h"
-#include "engine/transfer_view.h"
 #include "engine/ym_thread.h"
+#include "frontend/command_line.h"
+#include "frontend/program_alerts.h"
+#include "frontend/terminal_bar.h"
+#include "frontend/transfer_progress.h"
+#include "frontend/transfer_runner.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
-#include "platform/message_box.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr int kUsageStatus = 100;
-constexpr const char* kTitle = "pw_demo";
 
-constexpr std::string_view kUsage = R"(usage: pw_demo send --port COMn --file PATH [--as NAME] [--fields W,W,...] [options]
-       pw_demo receive --port COMn --dir DIR [--csv] [options]
+constexpr std::string_view kUsage =
+    R"(usage: pw_demo send --port COMn --file PATH [--as NAME] [--fields W,W,...] [--quote] [options]
+       pw_demo receive --port COMn --dir DIR [--csv] [--append] [--continuous]
+                       [--expect NAME [--expect-fields W,W,...]] [--last-space] [--quote] [options]
 
 One transfer with a BHT terminal through the transfer engine.
 send     sends PATH under NAME (default: its file name in upper case). A
@@ -49,10 +48,21 @@ send     sends PATH under NAME (default: its file name in upper case). A
 receive  receives one batch into DIR; data files are stored with their
          records as lines, .CSV ones (or all of them with --csv) as
          comma-separated values.
+Receive options:
+  --csv                 store every data file as comma-separated values
+  --append              append received lines to an existing file
+  --continuous          receive batch after batch until stopped
+  --expect NAME         accept only the data file NAME (else result 19)
+  --expect-fields W,W   with --expect: the field list it must carry (else result 20)
+  --last-space          keep the trailing blanks of received values
 Options:
+  --quote         values are enclosed in double quotes (send and receive)
   --speed BPS     line speed (default 115200)
   --log FILE      append the history-log line(s) to FILE (Shift-JIS)
   --timeout SEC   end the transfer by force after SEC seconds (default 60)
+SIGINT or SIGTERM stops the transfer as the stop button does: a receive that
+still waits for the terminal ends with result 1 and sends nothing; a transfer
+under way is cancelled on the line (result 2). A second one ends it by force.
 The exit status is the result code (0 normal end); 100 for a usage or port error.
 )";
 
@@ -61,171 +71,115 @@ struct Args {
   std::string port;
   std::uint32_t speed = 115200;
   fs::path file, dir, log;
-  std::string as, fields;
-  bool csv = false;
+  std::string as, fields, expect, expectFields;
+  bool csv = false, append = false, continuous = false, lastSpace = false, quote = false;
   std::uint32_t timeoutSec = 60;
 };
 
-std::optional<std::uint32_t> Number(std::string_view s) {
-  if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
-  return static_cast<std::uint32_t>(std::stoul(std::string(s)));
+void Describe(pw::cli::OptionTable& t, Args& a) {
+  using namespace pw::cli;
+  t.Commands(a.send, {{"send", true}, {"receive", false}});
+  t.Add("--port", Text(a.port)).Required();
+  t.Add("--speed", Number(a.speed, 1, 999999999));
+  t.Add("--timeout", Number(a.timeoutSec, 1, 999999999));
+  t.Add("--log", Path(a.log));
+  t.Add("--file", Path(a.file)).RequiredFor("send");
+  t.Add("--as", Text(a.as));
+  t.Add("--fields", Text(a.fields));
+  t.Add("--dir", Path(a.dir)).RequiredFor("receive");
+  t.Add("--csv", Flag(a.csv));
+  t.Add("--append", Flag(a.append)).Only({"receive"});
+  t.Add("--continuous", Flag(a.continuous)).Only({"receive"});
+  t.Add("--expect", Text(a.expect)).Only({"receive"});
+  t.Add("--expect-fields", Text(a.expectFields)).Only({"receive"}).Needs("--expect");
+  t.Add("--last-space", Flag(a.lastSpace)).Only({"receive"});
+  t.Add("--quote", Flag(a.quote));
 }
 
-std::optional<Args> Parse(const std::vector<std::string_view>& argv, std::string& error) {
-  Args a;
-  if (argv.empty() || (argv[0] != "send" && argv[0] != "receive")) {
-    error = "say send or receive";
-    return std::nullopt;
-  }
-  a.send = argv[0] == "send";
-  for (std::size_t i = 1; i < argv.size(); ++i) {
-    const std::string_view name = argv[i];
-    if (name == "--csv") {
-      a.csv = true;
-      continue;
-    }
-    if (i + 1 >= argv.size()) {
-      error = std::string(name) + " needs a value";
-      return std::nullopt;
-    }
-    const std::string_view v = argv[++i];
-    if (name == "--port") {
-      a.port = v;
-    } else if (name == "--speed" || name == "--timeout") {
-      const auto n = Number(v);
-      if (!n || *n == 0) {
-        error = "bad value " + std::string(v) + " for " + std::string(name);
-        return std::nullopt;
-      }
-      (name == "--speed" ? a.speed : a.timeoutSec) = *n;
-    } else if (name == "--file") {
-      a.file = v;
-    } else if (name == "--dir") {
-      a.dir = v;
-    } else if (name == "--log") {
-      a.log = v;
-    } else if (name == "--as") {
-      a.as = v;
-    } else if (name == "--fields") {
-      a.fields = v;
-    } else {
-      error = "unknown option " + std::string(name);
-      return std::nullopt;
-    }
-  }
-  if (a.port.empty()) error = "--port is needed";
-  else if (a.send && a.file.empty()) error = "send needs --file";
-  else if (!a.send && a.dir.empty()) error = "receive needs --dir";
-  if (!error.empty()) return std::nullopt;
-  return a;
-}
-
-// The progress as one line on a terminal: the label, a bar and the count.
-class LineView : public pw::TransferView {
+// The two temporary files of a receive, in a folder of their own that goes
+// with this object, however the transfer ended.
+class TempFolder {
  public:
-  explicit LineView(bool show) : show_(show) {}
-  void SetLabel(std::string_view text) override { Update([&] { label_ = text; }); }
-  void SetGaugeMax(std::int32_t max) override { Update([&] { max_ = max; }); }
-  void SetGaugeProgress(std::int32_t progress) override { Update([&] { progress_ = progress; }); }
-  void SetButtonCaption(std::string_view) override {}
-  void TransferEnded() override {
-    std::lock_guard lock(mutex_);
-    if (show_ && drawn_) std::fputs("\r\033[K", stderr);
+  TempFolder() {
+    std::error_code ec;
+    path_ = fs::temp_directory_path(ec) / ("pw_demo." + std::to_string(getpid()));
+    fs::create_directories(path_, ec);
   }
+  ~TempFolder() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const fs::path& Path() const { return path_; }
 
  private:
-  template <class F>
-  void Update(F change) {
-    std::lock_guard lock(mutex_);
-    change();
-    if (!show_) return;
-    constexpr int kWidth = 30;
-    const int filled = max_ > 0 ? static_cast<int>(std::clamp<std::int64_t>(
-                                      std::int64_t{progress_} * kWidth / max_, 0, kWidth))
-                                : 0;
-    std::fprintf(stderr, "\r\033[K%s [%s%s] %d/%d", label_.c_str(), std::string(filled, '#').c_str(),
-                 std::string(kWidth - filled, ' ').c_str(), progress_, max_);
-    std::fflush(stderr);
-    drawn_ = true;
-  }
-
-  bool show_;
-  std::mutex mutex_;
-  std::string label_;
-  std::int32_t max_ = 100, progress_ = 0;
-  bool drawn_ = false;
+  fs::path path_;
 };
+
+pw::TransferRequest Request(const Args& a, const TempFolder& temp) {
+  pw::TransferRequest q;
+  q.TxFlag = a.send;
+  q.LogFlag = !a.log.empty();
+  q.LogFile = a.log;
+  q.DblQuotFlg = a.quote;
+  if (a.send) {
+    q.TxFName = a.file;
+    q.BhtFName = pw::UpperAscii(pw::ToAnsi(a.as.empty() ? a.file.filename().string() : a.as));
+    q.FieldsDat = a.fields;
+  } else {
+    q.RxFolder = a.dir;
+    q.CsvFlg = a.csv;
+    q.WriteMode = a.append;
+    q.RcvMode = a.continuous;
+    q.ChkRcvFName = pw::UpperAscii(pw::ToAnsi(a.expect));
+    q.ChkFields = a.expectFields;
+    q.LastSpFlg = a.lastSpace;
+    q.Tmp1File = temp.Path() / "portwk1.tmp";
+    q.Tmp2File = temp.Path() / "portwk2.tmp";
+  }
+  return q;
+}
 
 std::string Utf8(std::string_view ansi) { return pw::FromAnsi(ansi); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string_view> words(argv + 1, argv + argc);
-  for (const std::string_view w : words) {
-    if (w == "--help" || w == "-h") {
-      std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
-      return 0;
-    }
-  }
-  std::string error;
-  const auto parsed = Parse(words, error);
-  if (!parsed) {
-    std::fprintf(stderr, "pw_demo: %s (see pw_demo --help)\n", error.c_str());
-    return kUsageStatus;
-  }
-  const Args& a = *parsed;
+  Args a;
+  pw::cli::OptionTable table;
+  Describe(table, a);
+  if (const auto status = pw::cli::ParseMain(table, argc, argv, "pw_demo", kUsage, kUsageStatus)) return *status;
 
-  const pw::Alerts alerts(pw::SystemMessageBoxes(), kTitle);
+  // From here on SIGINT and SIGTERM stop the transfer instead of the program.
+  pw::TransferRunner runner;
+  const pw::Alerts alerts = pw::ProgramAlerts(pw::kPortwickATitle);
   std::string portName;
   if (!pw::CheckPortSettings(a.port, a.speed, alerts, portName)) return kUsageStatus;
   const auto device = pw::OpenPortDevice(portName, a.speed, alerts);
   if (!device) return kUsageStatus;
 
-  // The two temporary files of a receive live in a folder of their own.
-  std::error_code ec;
-  const fs::path temp = fs::temp_directory_path(ec) / ("pw_demo." + std::to_string(getpid()));
-  fs::create_directories(temp, ec);
-
-  LineView view(isatty(STDERR_FILENO) != 0);
-  std::int32_t code = 0;
-  pw::AnsiString rcvFile, fieldList, name;
-  bool forced = false;
+  const TempFolder temp;
+  const pw::TransferRequest request = Request(a, temp);
+  pw::TransferProgress progress;
+  progress.OnEnd([&runner] { runner.Ended(); });
+  pw::RunOutcome outcome;
+  pw::AnsiString rcvFile, fieldList;
   {
-    pw::TransferRequest q;
-    q.TxFlag = a.send;
-    q.LogFlag = !a.log.empty();
-    q.LogFile = a.log;
-    if (a.send) {
-      q.TxFName = a.file;
-      name = pw::UpperAscii(a.as.empty() ? a.file.filename().string() : a.as);
-      q.BhtFName = name;
-      q.FieldsDat = a.fields;
-    } else {
-      q.RxFolder = a.dir;
-      q.CsvFlg = a.csv;
-      q.Tmp1File = temp / "portwk1.tmp";
-      q.Tmp2File = temp / "portwk2.tmp";
-    }
-    pw::TYmThread t(*device, pw::SystemClock(), view, alerts, q);
-    t.Start();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(a.timeoutSec);
-    while (!t.Ended() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (!t.Ended()) {
-      forced = true;
-      t.EndCom();
-    }
-    t.WaitFor();
-    code = t.ErrorNo();
+    const pw::TerminalBar bar(progress);
+    pw::TYmThread t(*device, pw::SystemClock(), progress, alerts, request);
+    outcome = runner.Run(t, std::chrono::seconds(a.timeoutSec));
     rcvFile = t.RcvFile();
     fieldList = t.ReceivedFieldList();
   }
-  fs::remove_all(temp, ec);
 
-  std::string line = a.send ? "send " + Utf8(name) : std::string("receive");
+  const std::int32_t code = outcome.errorNo;
+  std::string line = a.send ? "send " + Utf8(request.BhtFName) : std::string("receive");
   line += ": result " + std::to_string(code) + " " + std::string(pw::ResultLogText(code));
-  if (forced) line += " (ended after " + std::to_string(a.timeoutSec) + " s)";
+  if (outcome.timedOut)
+    line += " (ended after " + std::to_string(a.timeoutSec) + " s)";
+  else if (outcome.stopped)
+    line += " (stopped)";
   if (!a.send && code == 0) {
     line += rcvFile.empty() ? std::string(", nothing stored") : ", stored " + Utf8(rcvFile);
     if (!fieldList.empty()) line += ", fields " + Utf8(fieldList);

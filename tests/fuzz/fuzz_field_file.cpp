@@ -11,16 +11,13 @@
 
 #include "content/field_file.h"
 #include "content/received_file.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
 using namespace pw;
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
+using fuzz::Check;
 
 bool SameLayout(const FieldLayout& a, const FieldLayout& b) {
   if (a.iNFields != b.iNFields || a.iRecSize != b.iRecSize || a.iRecSize0 != b.iRecSize0 || a.iRecords != b.iRecords ||

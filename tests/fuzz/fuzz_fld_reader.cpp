@@ -14,17 +14,14 @@
 
 #include "common/ansi_string.h"
 #include "content/field_file.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace pw;
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
+using fuzz::Check;
 
 struct Folder {
   Folder() : path(fs::temp_directory_path() / ("pw_fuzz_fld_" + std::to_string(::getpid()))) {

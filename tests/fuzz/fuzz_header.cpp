@@ -13,16 +13,13 @@
 #include "content/field_file.h"
 #include "content/file_kind.h"
 #include "content/received_file.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
 using namespace pw;
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
+using fuzz::Check;
 
 constexpr std::string_view kExpected[] = {"ITEM.DAT", "ITEM.CSV", "PROG.PD3", "ITEM.FLD", "A", "ITEM.dat"};
 constexpr std::string_view kFields[] = {"8 20 5", "1", "10 10", "8  20"};

@@ -36,6 +36,7 @@
 #include "tests/support/memory_link.h"
 #include "tests/support/recording_boxes.h"
 #include "tests/support/virtual_clock.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
@@ -52,11 +53,7 @@ constexpr int kMaxPasses = 100000;                         // passes without goi
 constexpr std::uint32_t kStepMs = 50;                      // virtual time per idle step, short
                                                            // against the 400 ms block deadline
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
+using fuzz::Check;
 
 // The script, read from the front; zeros once it is used up.
 class Input {

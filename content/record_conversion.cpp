@@ -11,7 +11,6 @@ namespace pw {
 
 namespace {
 
-constexpr std::size_t kChunk = 64 * 1024;    // bytes read from the PC file at a time
 constexpr std::size_t kOutFlush = 64 * 1024;  // converted lines written at a time
 
 }  // namespace
@@ -20,7 +19,7 @@ bool CountTextLines(const std::filesystem::path& path, std::int64_t& lines) {
   lines = 0;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::vector<char> buf(kChunk);
+  std::vector<char> buf(kCsvChunk);
   char last = '\n';
   while (in) {
     in.read(buf.data(), static_cast<std::streamsize>(buf.size()));

@@ -1,23 +1,15 @@
 // The settings dialog and the folder picker, through their models: filling,
 // validating and applying the controls, ports in use, and the picker's rules.
-#include <gtest/gtest.h>
-
-#include <fstream>
-#include <iterator>
 #include <set>
 
 #include "library/com_mode_form.h"
 #include "library/folder_form.h"
-#include "tests/support/memory_registry.h"
-#include "tests/support/recording_boxes.h"
-#include "tests/support/temp_drive.h"
+#include "tests/library/settings_fixture.h"
 
 namespace pw {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr const char* kTitle = "PortwickA.exe通信";
-const std::string kSep(1, kFolderSeparator);
 
 // A port that opens and does nothing.
 struct IdleDevice : SerialDevice {
@@ -35,49 +27,33 @@ struct IdleDevice : SerialDevice {
   bool WaitForInput(std::uint32_t) override { return false; }
 };
 
-class DialogTest : public ::testing::Test {
+class DialogTest : public test::SettingsFixture {
  protected:
-  DialogTest() { fs::create_directories(folder); }
-
-  void WriteCnf(const std::string& bytes) { std::ofstream(store.FilePath(), std::ios::binary) << bytes; }
-  std::string ReadCnf() {
-    std::ifstream in(store.FilePath(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-
-  test::TempDrive drive;
-  fs::path folder = drive.Path() / "Users" / "Public" / "Tessaly";
-  std::string folderText = Utf8FromPath(folder);
-  test::MemoryRegistry registry;
-  test::RecordingBoxes boxes;
-  Alerts alerts{boxes, kTitle};
-  SettingsStore store{folder, registry, alerts};
   std::set<std::string> busy;  // ports another program holds
   std::vector<std::string> opened;
   TSetComModeForm form{store, alerts, [this](std::string_view name) {
                          opened.emplace_back(name);
                          return busy.contains(std::string(name)) ? nullptr : std::make_unique<IdleDevice>();
                        }};
+
+  // The lists' indexes and the boxes' states (checked, visible, enabled), in the dialog's order.
+  std::string State() const {
+    std::string state;
+    for (int x : {form.ComPortCB.index, form.ComSpeedCB.index, int{form.RcvModeChk.checked}, form.WrModeCB.index,
+                  form.DspRG.index, int{form.CsvCheck.checked}, int{form.LastSpaceCheck.checked},
+                  int{form.DblQuotedChk.checked}, int{form.LogCheck.checked}, int{form.LogPanel.visible},
+                  form.LogFileCombo.index, int{form.CancelBtn.enabled}})
+      state += std::to_string(x);
+    return state;
+  }
 };
 
 TEST_F(DialogTest, ControlsAreFilledAndAppliedByTheirRules) {
   const std::string file = "0200001152000101010\r\nR\\\r\nT\\\r\n0\r\nkept\r\n";
   WriteCnf(file);
   form.FormCreate();
-  EXPECT_EQ(form.ComPortCB.index, 1);
-  EXPECT_EQ(form.ComSpeedCB.index, 0);
-  EXPECT_EQ(form.DspRG.index, 1);
-  EXPECT_TRUE(form.RcvModeChk.checked);
-  EXPECT_EQ(form.WrModeCB.index, 0);
-  EXPECT_TRUE(form.CsvCheck.checked);
-  EXPECT_FALSE(form.DblQuotedChk.checked);
-  EXPECT_TRUE(form.LastSpaceCheck.checked);
-  EXPECT_FALSE(form.LogCheck.checked);
-  EXPECT_FALSE(form.LogPanel.visible);
-  EXPECT_EQ(form.LogFileCombo.index, 1);
-  EXPECT_EQ(form.LogFileFolder.text, folderText);
-  EXPECT_EQ(form.RxFolder.text, "R\\");
-  EXPECT_TRUE(form.CancelBtn.enabled);
+  EXPECT_EQ(State(), "101011100011");
+  EXPECT_EQ(form.LogFileFolder.text + "|" + form.RxFolder.text, folderText + "|R\\");
   EXPECT_TRUE(opened.empty());
 
   // Typed characters change nothing in the lists.
@@ -85,66 +61,57 @@ TEST_F(DialogTest, ControlsAreFilledAndAppliedByTheirRules) {
 
   form.LogCheck.checked = true;
   form.LogCheckClick();
-  EXPECT_TRUE(form.LogPanel.visible);
   form.LogFileFolder.text = "D:\\LOG";
   form.LogFileCombo.index = 2;
-  form.ComSpeedCB.index = 1;
-  form.WrModeCB.index = 1;
+  form.ComSpeedCB.index = form.WrModeCB.index = 1;
   form.DspRG.index = 0;
   form.RcvModeChk.checked = false;
   form.DblQuotedChk.checked = true;
   form.TxFolder.text = "送信";
+  EXPECT_EQ(State(), "110101111121");
   form.UpDateBtnClick();
   EXPECT_TRUE(form.Closed);
   EXPECT_EQ(opened, std::vector<std::string>{"COM2"});
-  const Settings& v = store.Values();
-  EXPECT_EQ(v.LogFolder, "D:\\LOG" + kSep);
-  EXPECT_EQ(v.DefTxFolder, "送信" + kSep);
-  EXPECT_EQ(v.DefRxFolder, "R\\" + std::string(kSep == "\\" ? "" : kSep));
-  EXPECT_EQ(ReadCnf(), "0200004608001011110\r\nR\\" + (kSep == "\\" ? "" : kSep) + "\r\n\x91\x97\x90\x4D" + kSep +
-                           "\r\n12D:\\LOG" + kSep + "\r\nkept\r\n");
+  EXPECT_EQ(v.LogFolder + v.DefTxFolder, "D:\\LOG" + sep + "送信" + sep);
+  EXPECT_EQ(ReadCnf(), "0200004608001011110\r\nR\\" + (sep == "\\" ? "" : sep) + "\r\n\x91\x97\x90\x4D" + sep +
+                           "\r\n12D:\\LOG" + sep + "\r\nkept\r\n");
   EXPECT_TRUE(boxes.shown.empty());
 }
 
 TEST_F(DialogTest, IncompleteSettingsCanOnlyBeLeftThroughUpdate) {
   // No file and no registry: the settings in memory are shown as they are.
   registry.refuse = true;
-  store.Values().DefRxFolder = "R";
+  v.DefRxFolder = "R";
   form.FormCreate();
-  EXPECT_FALSE(form.CancelBtn.enabled);
   form.CancelBtnClick();
-  EXPECT_FALSE(form.Closed);
-  EXPECT_FALSE(form.FormCloseQuery());
+  EXPECT_FALSE(form.Closed || form.FormCloseQuery() || form.CancelBtn.enabled);
 
   // The folders are checked in order; the failing edit gets the focus.
   form.LogCheck.checked = true;
   form.LogFileFolder.text = "\\";
-  form.TxFolder.text = kSep;
+  form.TxFolder.text = sep;
   form.UpDateBtnClick();
   EXPECT_EQ(form.ActiveControl, TSetComModeForm::Focus::LogFileFolder);
   form.LogCheck.checked = false;
   form.UpDateBtnClick();
   EXPECT_EQ(form.ActiveControl, TSetComModeForm::Focus::TxFolder);
-  ASSERT_EQ(boxes.shown.size(), 2u);
-  EXPECT_EQ(boxes.shown[0].text, "通信履歴保存フォルダ名を入力してください。");
-  EXPECT_EQ(boxes.shown[1].text, "送信デフォルトフォルダ名を入力してください。");
+  form.RxFolder.text = "";
+  EXPECT_FALSE(form.ChangeData());
+  EXPECT_EQ(form.ActiveControl, TSetComModeForm::Focus::RxFolder);
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"通信履歴保存フォルダ名を入力してください。",
+                                               "送信デフォルトフォルダ名を入力してください。",
+                                               "受信デフォルトフォルダ名を入力してください。"}));
   EXPECT_EQ(boxes.shown[1].title, "入力エラー");
   EXPECT_EQ(boxes.shown[1].flags, 0x30u | 0x2000u | 0x10000u);
-  EXPECT_FALSE(form.Closed);
-  EXPECT_FALSE(fs::exists(store.FilePath()));
-  EXPECT_EQ(store.Values().DefTxFolder, "");  // nothing applied
-
-  form.RxFolder.text = "";
-  form.ChangeData();
-  EXPECT_EQ(boxes.shown.back().text, "受信デフォルトフォルダ名を入力してください。");
-  EXPECT_EQ(form.ActiveControl, TSetComModeForm::Focus::RxFolder);
+  EXPECT_FALSE(form.Closed || fs::exists(store.FilePath()));
+  EXPECT_EQ(v.DefTxFolder, "");  // nothing applied
 
   form.RxFolder.text = "R";
   form.TxFolder.text = "T";
   form.UpDateBtnClick();
   EXPECT_TRUE(form.Closed);
   EXPECT_TRUE(form.CancelBtn.enabled);
-  EXPECT_EQ(ReadCnf().substr(19), "\r\nR" + kSep + "\r\nT" + kSep + "\r\n0\r\n00\r\n");
+  EXPECT_EQ(ReadCnf().substr(19), "\r\nR" + sep + "\r\nT" + sep + "\r\n0\r\n00\r\n");
 }
 
 TEST_F(DialogTest, APortInUseIsReportedAndNotTaken) {
@@ -154,26 +121,24 @@ TEST_F(DialogTest, APortInUseIsReportedAndNotTaken) {
   form.FormCreate();
   form.ComPortCB.index = 3;
   form.ComPortCBChange();
-  ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].text, "COM4 は既に使用されているか\r\n使用不可の状態です。");
-  EXPECT_EQ(boxes.shown[0].title, kTitle);
-  EXPECT_EQ(store.Values().ComName, "COM1");
+  EXPECT_EQ(v.ComName, "COM1");
   form.ComSpeedCB.index = 0;
   form.UpDateBtnClick();  // the message again, nothing applied, still open
-  EXPECT_EQ(boxes.shown.size(), 2u);
+  EXPECT_EQ(Texts(), std::vector<std::string>(2, "COM4 は既に使用されているか\r\n使用不可の状態です。"));
+  EXPECT_EQ(boxes.shown[0].title, "PortwickA.exe通信");
   EXPECT_FALSE(form.Closed);
-  EXPECT_EQ(store.Values().ComSpeed, 460800);
+  EXPECT_EQ(v.ComSpeed, 460800);
   EXPECT_EQ(ReadCnf(), file);
 
   // A free port is taken in memory at once; cancelling leaves the file alone.
   form.ComPortCB.index = 4;
   form.ComPortCBChange();
-  EXPECT_EQ(boxes.shown.size(), 2u);
-  EXPECT_EQ(store.Values().ComName, "COM5");
+  EXPECT_EQ(v.ComName, "COM5");
   form.CancelBtnClick();
   EXPECT_TRUE(form.Closed);
-  EXPECT_EQ(store.Values().ComPort, 1);
+  EXPECT_EQ(v.ComPort, 1);
   EXPECT_EQ(ReadCnf(), file);
+  EXPECT_EQ(boxes.shown.size(), 2u);
 }
 
 TEST_F(DialogTest, TheFolderPickerRefusesNetworkFolders) {
@@ -210,14 +175,12 @@ TEST_F(DialogTest, TheFolderPickerRefusesNetworkFolders) {
                                                 "通信履歴保存フォルダ設定", "受信デフォルトフォルダ設定"}));
   EXPECT_EQ(initial, (std::vector<std::string>{folderText, "", "L", folderText}));
   EXPECT_EQ(closed, (std::vector<bool>{false, false, true}));
-  ASSERT_EQ(boxes.shown.size(), 2u);
+  EXPECT_EQ(Texts(), std::vector<std::string>(2, "ﾈｯﾄﾜｰｸ上のPCのﾌｫﾙﾀﾞは設定できません。"));
   EXPECT_EQ(boxes.shown[0].title, "ﾌｫﾙﾀﾞ設定ｴﾗｰ");
-  EXPECT_EQ(boxes.shown[0].text, "ﾈｯﾄﾜｰｸ上のPCのﾌｫﾙﾀﾞは設定できません。");
   EXPECT_EQ(boxes.shown[0].flags, 0x10u | 0x10000u);
   // Only the accepted pick reaches its edit.
-  EXPECT_EQ(form.RxFolder.text, "");
-  EXPECT_EQ(form.TxFolder.text, "\\\\pc\\old");
-  EXPECT_EQ(form.LogFileFolder.text, "/mnt/log" + kSep);
+  EXPECT_EQ(form.RxFolder.text + "|" + form.TxFolder.text + "|" + form.LogFileFolder.text,
+            "|\\\\pc\\old|/mnt/log" + sep);
   EXPECT_EQ(form.Folder.FolderKind, 2);
   EXPECT_EQ(form.Folder.PickedFolder, "");
 }

@@ -1,0 +1,151 @@
+// Windows: the progress window. Its controls at their places; the worker's
+// progress and end come as posted messages, Timer1 as WM_TIMER.
+#include "library/win32/progress_window.h"
+
+#include <commctrl.h>
+
+#include <string>
+#include <utility>
+
+#include "library/win32/views.h"
+
+namespace pw {
+
+namespace {
+
+// Messages the window posts itself.
+constexpr UINT kProgressMessage = WM_APP + 1;
+constexpr UINT kEndedMessage = WM_APP + 2;
+constexpr UINT_PTR kTimer1 = 1;
+constexpr UINT kTimer1Interval = 100;
+constexpr int kLabelId = 100, kGaugeId = 101, kStopBtnId = 102;
+
+// The controls' places in the client area (204 × 42).
+constexpr int kClientWidth = 204, kClientHeight = 42;
+
+class ProgressWindow final : public ComFormWindow {
+ public:
+  ProgressWindow(std::weak_ptr<TComForm> form, HWND owner) : form_(std::move(form)) {
+    static const wchar_t* cls = RegisterClassOnce();
+    // A fixed dialog frame without title-bar buttons, always on top.
+    const DWORD style = WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS;
+    const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
+    const SIZE outer = OuterSize(style, exStyle, kClientWidth, kClientHeight);
+    hwnd_ = CreateWindowExW(exStyle, cls, L"", style, 1, 1, outer.cx, outer.cy, IsWindow(owner) ? owner : nullptr,
+                            nullptr, ThisModule(), this);
+    static const HFONT gothic = PointFont(L"ＭＳ ゴシック", 9);
+    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(FormFont()), FALSE);
+    label_ = MakeChild(hwnd_, L"STATIC", L"受信待ち", SS_LEFT | SS_NOPREFIX, 10, 4, 191, 16, kLabelId, gothic);
+    gauge_ = MakeChild(hwnd_, PROGRESS_CLASSW, L"", PBS_SMOOTH, 7, 21, 146, 16, kGaugeId, nullptr);
+    SendMessageW(gauge_, PBM_SETBKCOLOR, 0, RGB(255, 255, 255));
+    SendMessageW(gauge_, PBM_SETBARCOLOR, 0, RGB(0, 0, 255));
+    SendMessageW(gauge_, PBM_SETRANGE32, 0, 100);
+    stopBtn_ =
+        MakeChild(hwnd_, L"BUTTON", L"終了", BS_PUSHBUTTON | WS_TABSTOP, 160, 16, 41, 24, kStopBtnId, FormFont());
+  }
+
+  ~ProgressWindow() override {
+    if (hwnd_ != nullptr) {
+      SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+      if (GetWindowThreadProcessId(hwnd_, nullptr) == GetCurrentThreadId()) DestroyWindow(hwnd_);
+    }
+  }
+
+  void SetCaption(const std::string& utf8) override { SetWindowTextW(hwnd_, Wide(utf8).c_str()); }
+  void MoveTo(WindowPos pos) override {
+    SetWindowPos(hwnd_, nullptr, pos.x, pos.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  WindowPos Position() const override {
+    RECT r{};
+    GetWindowRect(hwnd_, &r);
+    return {r.left, r.top};
+  }
+  void Show(bool visible) override { ShowWindow(hwnd_, visible ? SW_SHOWNOACTIVATE : SW_HIDE); }
+  void EnableTimer1(bool enabled) override {
+    if (enabled)
+      SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
+    else
+      KillTimer(hwnd_, kTimer1);
+  }
+  void Close() override { SendMessageW(hwnd_, WM_CLOSE, 0, 0); }
+  void PostProgress() override { PostMessageW(hwnd_, kProgressMessage, 0, 0); }
+  void PostEnded() override { PostMessageW(hwnd_, kEndedMessage, 0, 0); }
+
+ private:
+  static const wchar_t* RegisterClassOnce() {
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&icc);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &ProgressWindow::Proc;
+    wc.hInstance = ThisModule();
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = L"TComForm";
+    wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    RegisterClassExW(&wc);
+    return wc.lpszClassName;
+  }
+
+  void ShowProgress() {
+    const std::shared_ptr<TComForm> form = form_.lock();
+    if (!form) return;
+    const ProgressSnapshot s = form->Snapshot();
+    SetWindowTextW(label_, Wide(s.label).c_str());
+    SendMessageW(gauge_, PBM_SETRANGE32, 0, s.gaugeMax);
+    SendMessageW(gauge_, PBM_SETPOS, static_cast<WPARAM>(s.gaugeProgress), 0);
+    if (!s.buttonCaption.empty()) SetWindowTextW(stopBtn_, Wide(s.buttonCaption).c_str());
+  }
+
+  LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp) {
+    const std::shared_ptr<TComForm> form = form_.lock();
+    switch (msg) {
+      case kProgressMessage:
+        ShowProgress();
+        return 0;
+      case kEndedMessage:
+        ShowProgress();
+        if (form) form->WorkerEnded();
+        return 0;
+      case WM_TIMER:
+        if (wp == kTimer1 && form) form->Timer1Timer();
+        return 0;
+      case WM_COMMAND:
+        if (LOWORD(wp) == kStopBtnId && HIWORD(wp) == BN_CLICKED && form) form->StopBtnClick();
+        return 0;
+      case WM_SETCURSOR:
+        if (HandCursorOver(wp, {stopBtn_})) return TRUE;
+        return DefWindowProcW(hwnd_, msg, wp, lp);
+      case WM_CLOSE:
+        // Closing hides the window; it serves the next transfer.
+        ShowWindow(hwnd_, SW_HIDE);
+        if (form) form->FormClose();
+        return 0;
+      default:
+        return DefWindowProcW(hwnd_, msg, wp, lp);
+    }
+  }
+
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+      auto* self = static_cast<ProgressWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+      self->hwnd_ = hwnd;
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<ProgressWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
+    return self->Handle(msg, wp, lp);
+  }
+
+  std::weak_ptr<TComForm> form_;
+  HWND hwnd_ = nullptr;
+  HWND label_ = nullptr, gauge_ = nullptr, stopBtn_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<ComFormWindow> MakeProgressWindow(const std::weak_ptr<TComForm>& form, HWND owner) {
+  return std::make_unique<ProgressWindow>(form, owner);
+}
+
+}  // namespace pw

@@ -1,8 +1,9 @@
 // Windows: the communication settings dialog. Every control of TSetComModeForm
 // at its place; each event copies the controls into the model, runs its
 // handler and shows the model's state again.
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <array>
 #include <string>

@@ -1,11 +1,12 @@
 // Windows: the folder picker. A tree of the shell's folders, rooted at the
 // desktop, whose children are read when a folder is first expanded; its two
 // buttons forward to TSetFolderForm.
+#include <windows.h>
+
 #include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
-#include <windows.h>
 #include <windowsx.h>
 
 #include <algorithm>

@@ -15,19 +15,28 @@ namespace pw {
 
 namespace {
 
-/// Dispatches the thread's waiting messages; false after WM_QUIT (posted again
-/// for the host's own loop).
-bool DispatchWaiting() {
+/// A WM_QUIT that came during a wait: kept back, so that the window's timer
+/// still fires (a waiting WM_QUIT would come before every WM_TIMER), and
+/// posted again for the host's own loop when the wait is over.
+struct HeldQuit {
+  bool held = false;
+  int code = 0;
+  ~HeldQuit() {
+    if (held) PostQuitMessage(code);
+  }
+};
+
+/// Dispatches the thread's waiting messages.
+void DispatchWaiting(HeldQuit& quit) {
   MSG m;
   while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
     if (m.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(m.wParam));
-      return false;
+      quit = {true, static_cast<int>(m.wParam)};
+      continue;
     }
     TranslateMessage(&m);
     DispatchMessageW(&m);
   }
-  return true;
 }
 
 class Win32Host final : public LibraryHost {
@@ -38,20 +47,22 @@ class Win32Host final : public LibraryHost {
 
   void WaitWhile(const std::function<bool()>& busy) override {
     // Waiting costs nothing: the thread sleeps until a message comes, or 50 ms.
+    HeldQuit quit;
     while (busy()) {
       MsgWaitForMultipleObjectsEx(0, nullptr, kPollMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-      if (!DispatchWaiting()) Sleep(kPollMs);
+      DispatchWaiting(quit);
     }
   }
 
   void Pump(std::uint32_t ms) override {
     const DWORD start = GetTickCount();
+    HeldQuit quit;
     for (;;) {
       const DWORD elapsed = GetTickCount() - start;
       if (elapsed >= ms) break;
       MsgWaitForMultipleObjectsEx(0, nullptr, std::min<DWORD>(kPollMs, ms - elapsed), QS_ALLINPUT,
                                   MWMO_INPUTAVAILABLE);
-      if (!DispatchWaiting()) Sleep(kPollMs);
+      DispatchWaiting(quit);
     }
   }
 

@@ -18,7 +18,6 @@ constexpr UINT kProgressMessage = WM_APP + 1;
 constexpr UINT kEndedMessage = WM_APP + 2;
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kTimer1Interval = 100;
-constexpr int kLabelId = 100, kGaugeId = 101, kStopBtnId = 102;
 
 // The controls' places in the client area (204 × 42).
 constexpr int kClientWidth = 204, kClientHeight = 42;
@@ -35,13 +34,14 @@ class ProgressWindow final : public ComFormWindow {
                             nullptr, ThisModule(), this);
     static const HFONT gothic = PointFont(L"ＭＳ ゴシック", 9);
     SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(FormFont()), FALSE);
-    label_ = MakeChild(hwnd_, L"STATIC", L"受信待ち", SS_LEFT | SS_NOPREFIX, 10, 4, 191, 16, kLabelId, gothic);
-    gauge_ = MakeChild(hwnd_, PROGRESS_CLASSW, L"", PBS_SMOOTH, 7, 21, 146, 16, kGaugeId, nullptr);
+    label_ = MakeChild(hwnd_, L"STATIC", L"受信待ち", SS_LEFT | SS_NOPREFIX, 10, 4, 191, 16, progress_id::LabelFName,
+                       gothic);
+    gauge_ = MakeChild(hwnd_, PROGRESS_CLASSW, L"", PBS_SMOOTH, 7, 21, 146, 16, progress_id::Gauge1, nullptr);
     SendMessageW(gauge_, PBM_SETBKCOLOR, 0, RGB(255, 255, 255));
     SendMessageW(gauge_, PBM_SETBARCOLOR, 0, RGB(0, 0, 255));
     SendMessageW(gauge_, PBM_SETRANGE32, 0, 100);
-    stopBtn_ =
-        MakeChild(hwnd_, L"BUTTON", L"終了", BS_PUSHBUTTON | WS_TABSTOP, 160, 16, 41, 24, kStopBtnId, FormFont());
+    stopBtn_ = MakeChild(hwnd_, L"BUTTON", L"終了", BS_PUSHBUTTON | WS_TABSTOP, 160, 16, 41, 24, progress_id::StopBtn,
+                         FormFont());
   }
 
   ~ProgressWindow() override {
@@ -111,7 +111,7 @@ class ProgressWindow final : public ComFormWindow {
         if (wp == kTimer1 && form) form->Timer1Timer();
         return 0;
       case WM_COMMAND:
-        if (LOWORD(wp) == kStopBtnId && HIWORD(wp) == BN_CLICKED && form) form->StopBtnClick();
+        if (LOWORD(wp) == progress_id::StopBtn && HIWORD(wp) == BN_CLICKED && form) form->StopBtnClick();
         return 0;
       case WM_SETCURSOR:
         if (HandCursorOver(wp, {stopBtn_})) return TRUE;

@@ -46,30 +46,30 @@ HWND Control(HWND root, int id) {
     int id;
     HWND found;
   } search{id, nullptr};
-  EnumChildWindows(
-      root,
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        if (GetDlgCtrlID(w) != s->id) return TRUE;
-        s->found = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  struct Each {
+    static BOOL CALLBACK Match(HWND w, LPARAM p) {
+      auto* s = reinterpret_cast<Search*>(p);
+      if (GetDlgCtrlID(w) != s->id) return TRUE;
+      s->found = w;
+      return FALSE;
+    }
+  };
+  EnumChildWindows(root, &Each::Match, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
 std::string Text(HWND w) { return Utf8(WindowText(w)); }
 
-// The texts of every control of \p root, in the order of the Tab key, "|" between them.
+// The texts of every control of \p root, in the order of the Tab key, "|" after each.
 std::string ControlTexts(HWND root) {
+  struct Each {
+    static BOOL CALLBACK Add(HWND w, LPARAM p) {
+      *reinterpret_cast<std::string*>(p) += Text(w) + "|";
+      return TRUE;
+    }
+  };
   std::string texts;
-  EnumChildWindows(
-      root,
-      [](HWND w, LPARAM p) -> BOOL {
-        *reinterpret_cast<std::string*>(p) += Text(w) + "|";
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&texts));
+  EnumChildWindows(root, &Each::Add, reinterpret_cast<LPARAM>(&texts));
   return texts;
 }
 
@@ -283,15 +283,6 @@ TEST_F(ViewsTest, ProgressWindowShowsTheReceiveAndStopsIt) {
       [&] {
         const HWND window = WaitWindow(L"TComForm", "COM1 115200 bps");
         if (window == nullptr) {
-          EnumWindows(
-              [](HWND w, LPARAM p) -> BOOL {
-                wchar_t cls[64] = {};
-                GetClassNameW(w, cls, 64);
-                *reinterpret_cast<std::string*>(p) +=
-                    Utf8(cls) + ":" + Text(w) + ":" + std::to_string(IsWindowVisible(w)) + " ";
-                return TRUE;
-              },
-              reinterpret_cast<LPARAM>(&seen["windows"]));
           library.BreakCom(handle);  // the receive ends all the same
           return true;
         }

@@ -35,6 +35,24 @@ inline constexpr char kFolderSeparator = '/';
 /// \p folder with the platform's separator at its end (an empty text stays empty).
 std::string WithTrailingSeparator(std::string folder);
 
+/// A folder or file held as UTF-8 text, as a path, and back.
+std::filesystem::path PathFromUtf8(std::string_view utf8);
+std::string Utf8FromPath(const std::filesystem::path& path);
+
+/// True when \p folder (UTF-8) names an existing folder.
+bool FolderExists(std::string_view folder);
+
+/// Texts of the settings store (UTF-8).
+namespace settings_text {
+inline constexpr std::string_view kNoSettingsFolder = "設定フォルダを取得できません！！";
+inline constexpr std::string_view kCannotMakeSettingsFolder = "設定フォルダを作成できません！！";
+inline constexpr std::string_view kSetLogFolder = "通信履歴保存フォルダを設定してください。";
+inline constexpr std::string_view kSetRxFolder = "受信デフォルトフォルダを設定してください。";
+inline constexpr std::string_view kSetTxFolder = "送信デフォルトフォルダを設定してください。";
+inline constexpr std::string_view kFileErrorTitle = "ファイル エラー";
+inline constexpr std::string_view kFileErrorText = "フォルダまたはファイル名を変更してください。";
+}  // namespace settings_text
+
 /// The settings in memory, with their defaults.
 struct Settings {
   std::int32_t ComPort = 1;      ///< 1 to 9
@@ -76,15 +94,20 @@ class SettingsStore {
   bool ReadFile();
   /// Rewrites the whole file from memory; false after the file-error message.
   bool WriteFile();
-  /// Replaces the settings in memory from the registry key; nothing changes
-  /// when the key cannot be opened.
+  /// Replaces the settings in memory from the registry key (created when
+  /// missing); nothing changes when the key cannot be opened.
   void ReadRegistry();
   /// Defaults, then the file, or the registry (and then the file written from
-  /// it); then the check with its message. True when the settings are complete.
+  /// it); then Check. True when the settings are complete.
   bool LoadAndCheck();
+  /// The log folder (when logging is on), the default receive folder and the
+  /// default send folder must not be empty: the first that is shows its
+  /// message and the result is false. Otherwise each folder gets its trailing
+  /// separator and ComName is formed from ComPort.
+  bool Check();
 
-  /// SetVisible's store: the registry value DspMode only.
-  bool SaveDspMode(bool on);
+  /// SetVisible's store: the registry value DspMode from memory, nothing else.
+  bool SaveDspMode();
   /// SetSaveLog's store: LogEnable, and when on also LogFileMode and LogFolder.
   bool SaveLogSettings();
 

@@ -16,6 +16,7 @@ enum MessageBoxFlags : unsigned {
   kMbIconQuestion = 0x20,
   kMbIconWarning = 0x30,
   kMbIconInformation = 0x40,
+  kMbTaskModal = 0x2000,
   kMbSetForeground = 0x10000,
   kMbTopMost = 0x40000,
 };

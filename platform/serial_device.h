@@ -51,6 +51,12 @@ class SerialDevice {
   /// once. Any thread may call it; the default, for devices nobody waits on,
   /// does nothing.
   virtual void Wake() {}
+  /// The system's handle of the open device (its descriptor on Linux), or -1.
+  virtual std::intptr_t NativeHandle() const { return -1; }
+  /// Moves the open device to another handle value and closes the old one;
+  /// the device stays open and configured. For a program that must hand out
+  /// a handle that differs from one it gave before. False when it cannot.
+  virtual bool RenewHandle() { return false; }
 };
 
 /// Opens the COM port \p name ("COM1" ... "COM9") for reading and writing,

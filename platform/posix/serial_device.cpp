@@ -147,6 +147,17 @@ class PosixSerialDevice final : public SerialDevice {
     return false;
   }
 
+  std::intptr_t NativeHandle() const override { return fd_; }
+  bool RenewHandle() override {
+    // The lock and the exclusive mode belong to the open file, which the new
+    // descriptor shares.
+    const int fd = fcntl(fd_, F_DUPFD_CLOEXEC, fd_ + 1);
+    if (fd < 0) return false;
+    close(fd_);
+    fd_ = fd;
+    return true;
+  }
+
   void Wake() override {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = write(wake_, &one, sizeof one);

@@ -26,6 +26,15 @@ class Win32SerialDevice final : public SerialDevice {
     timeEndPeriod(1);
   }
 
+  std::intptr_t NativeHandle() const override { return reinterpret_cast<std::intptr_t>(h_); }
+  bool RenewHandle() override {
+    HANDLE process = GetCurrentProcess(), copy = nullptr;
+    if (!DuplicateHandle(process, h_, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) return false;
+    CloseHandle(h_);
+    h_ = copy;
+    return true;
+  }
+
   bool SetQueueSizes(std::uint32_t input, std::uint32_t output) override {
     return SetupComm(h_, input, output) != 0;
   }

@@ -71,10 +71,19 @@ class Line:
 class Terminal:
     """One run of bhtsim on the line, in its own folder."""
 
+    runs = 0
+
     def __init__(self, line: Line, folder: str, *args: str) -> None:
-        self.log = os.path.join(folder, "bhtsim.log")
+        Terminal.runs += 1
+        self.log = os.path.join(folder, f"bhtsim-{Terminal.runs}.log")
         self.process = subprocess.Popen([BHTSIM, *args, "--port", line.bht, "--timeout", "10", "--log", self.log],
                                         cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+
+    def end(self) -> None:
+        """Ends the run if it still goes on (after a failed test)."""
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.communicate()
 
     def finish(self, test: unittest.TestCase) -> None:
         """Waits for the run's end; it must have gone as asked."""
@@ -85,9 +94,8 @@ class Terminal:
         """Waits until the simulator has begun a stretched block: the PC is inside a file."""
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
-            with open(self.log, "rb") as f:
-                if re.search(rb"sent (STX|SOH) of ", f.read()):
-                    return
+            if os.path.exists(self.log) and re.search(rb"sent (STX|SOH) of ", read(self.log)):
+                return
             time.sleep(0.01)
         test.fail("the terminal did not begin its block")
 
@@ -132,8 +140,11 @@ class PortwickTest(unittest.TestCase):
         with open(self.program, "wb") as f:
             f.write(PROGRAM)
         self.line = Line()
+        self.terminals: List[Terminal] = []
 
     def tearDown(self) -> None:
+        for t in self.terminals:
+            t.end()
         self.line.close()
         shutil.rmtree(self.work)
 
@@ -143,7 +154,8 @@ class PortwickTest(unittest.TestCase):
         return path
 
     def terminal(self, *args: str) -> Terminal:
-        return Terminal(self.line, self.terminal_dir, *args)
+        self.terminals.append(Terminal(self.line, self.terminal_dir, *args))
+        return self.terminals[-1]
 
     def terminal_sends_item_csv(self, *more: str) -> Terminal:
         with open(os.path.join(self.terminal_dir, "ITEM.CSV"), "wb") as f:

@@ -173,14 +173,20 @@ static LRESULT CALLBACK HostWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(wnd, msg, wp, lp);
 }
 
-/* A message-only window: it has a window procedure and timers, and needs no display. */
+/* The host's main window (hidden): the owner of the library's windows. Where
+ * Wine has no display driver, a message-only window stands in for it. */
 static HWND MakeHostWindow(void) {
   WNDCLASSW wc = {0};
   wc.lpfnWndProc = HostWndProc;
   wc.hInstance = GetModuleHandleW(NULL);
   wc.lpszClassName = L"PortwickHost";
   RegisterClassW(&wc);
-  return CreateWindowExW(0, wc.lpszClassName, L"portwick_host", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, wc.hInstance, NULL);
+  HWND wnd = CreateWindowExW(0, wc.lpszClassName, L"portwick_host", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, NULL, NULL,
+                             wc.hInstance, NULL);
+  if (!wnd) {
+    wnd = CreateWindowExW(0, wc.lpszClassName, L"portwick_host", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, wc.hInstance, NULL);
+  }
+  return wnd;
 }
 
 /* InitPortwick and OpenCom COM1 at 115200 bit/s; a second OpenCom gives the same handle. */
@@ -189,7 +195,9 @@ static BOOL OpenPort(HWND host) {
   CHECK_EQ(pGetPortwickVer(version), -1, "GetPortwickVer");
   version[9] = 0;
   CHECK_TEXT(version, "Portwick ", "the version text's start");
+  Say("InitPortwick");
   CHECK_EQ(pInitPortwick(), -1, "InitPortwick");
+  Say("OpenCom COM1");
   const int32_t wnd = (int32_t)(INT_PTR)host;
   portHandle = pOpenCom(wnd, "COM1", 115200);
   if (portHandle == -1) {
@@ -216,11 +224,13 @@ static void TransferScenario(HWND host) {
     return;
   }
 
+  Say("Send ITEM.CSV");
   CHECK_EQ(pSend(portHandle, csv, "ITEM.CSV", "10,5"), PW_NORMAL_END, "Send ITEM.CSV");
   CheckTerminalFile("ITEM.FLD", "* created by BHT\r\nfile\tITEM.CSV\r\nsize\t51\r\nrecords\t3\r\nfields\t10 5\r\n");
   CheckTerminalFile("ITEM.CSV", "A00000000100100\r\nB2        7    \r\nC00000000300300\r\n");
 
   char name[16] = "?", fields[2048] = "?";
+  Say("Receive ITEM.CSV");
   CHECK_EQ(pReceive(portHandle, rxDir, 0, 0, name, fields), PW_NORMAL_END, "Receive ITEM.CSV");
   CHECK_TEXT(name, "ITEM.CSV", "received name");
   CHECK_TEXT(fields, "10,5", "received fields");
@@ -228,6 +238,7 @@ static void TransferScenario(HWND host) {
   CHECK_EQ(ReadWhole(rxFile, got, sizeof got), lstrlenA(kCsv), "received ITEM.CSV size");
   CHECK_TEXT(got, kCsv, "received ITEM.CSV");
 
+  Say("Receive, stopped by the host window's timer");
   SetTimer(host, BREAK_TIMER, 50, NULL);
   const DWORD start = GetTickCount();
   CHECK_EQ(pReceive(portHandle, rxDir, 0, 0, name, fields), PW_ABORTED, "Receive stopped by BreakCom");
@@ -291,6 +302,7 @@ static void UnloadScenario(void) {
     failures++;
     return;
   }
+  Say("Send A.PD3");
   CHECK_EQ(pSend(portHandle, pd3, "", ""), PW_NORMAL_END, "Send A.PD3");
   CheckTerminalFile("A.PD3", "a program\x1A\r\nof a few bytes");
   if (failures) return;
@@ -306,6 +318,7 @@ static void UnloadScenario(void) {
     return;
   }
   char name[16], fields[2048];
+  Say("Receive A.PD3, unloading the library meanwhile");
   const int32_t code = pReceive(portHandle, rxDir, 0, 0, name, fields);
   /* Only when the unload did not stop the transfer. */
   Say("FAILED Receive returned %ld before the library was unloaded", (long)code);

@@ -60,11 +60,8 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#if defined(PORTWICK_BUILD)
-#define PORTWICK_API __declspec(dllexport)
-#else
+/* The library's .def file names its exports, undecorated. */
 #define PORTWICK_API
-#endif
 /* stdcall on x86 (the callee removes the arguments; undecorated names); the
  * standard convention on x64, where __stdcall is ignored. */
 #define PORTWICK_CALL __stdcall

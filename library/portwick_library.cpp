@@ -27,21 +27,9 @@ constexpr std::uint32_t kCloseComPumpMs = 100;
 constexpr std::size_t kMaxBhtName = 12;
 constexpr std::size_t kMaxBhtExtension = 4;
 
-fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
-
-std::string Utf8Of(const fs::path& p) {
-  const std::u8string s = p.u8string();
-  return std::string(s.begin(), s.end());
-}
-
-bool IsFolder(const std::string& utf8) {
-  std::error_code ec;
-  return !utf8.empty() && fs::is_directory(PathOf(utf8), ec);
-}
-
 std::string CurrentFolder() {
   std::error_code ec;
-  return Utf8Of(fs::current_path(ec));
+  return Utf8FromPath(fs::current_path(ec));
 }
 
 /// The folder part (with its separator) and the name part of a PC file's path.
@@ -161,7 +149,7 @@ std::int32_t PortwickLibrary::SetSaveLog(std::int32_t enable, std::int32_t mode,
     if (mode < 0 || mode > 2) return 2;
     const std::string f = folder.empty() ? CurrentFolder() : folder;
     const std::string root(1, kFolderSeparator), root2(2, kFolderSeparator);
-    if (f == root || f == root2 || !IsFolder(f)) return 3;
+    if (f == root || f == root2 || !FolderExists(f)) return 3;
     s.LogEnable = true;
     s.LogFileMode = mode;
     s.LogFolder = WithTrailingSeparator(f);
@@ -174,7 +162,7 @@ std::int32_t PortwickLibrary::SetDefFolder(const std::string& folder, std::int32
   Lock lock(mutex_);
   if (!initialised_) return 1;
   const std::string f = folder.empty() ? CurrentFolder() : folder;
-  if (!IsFolder(f)) return 2;
+  if (!FolderExists(f)) return 2;
   (kind == 0 ? settings_->Values().DefRxFolder : settings_->Values().DefTxFolder) = WithTrailingSeparator(f);
   if (save != 0 && !settings_->WriteFile()) return 2;
   return 0;
@@ -223,7 +211,7 @@ std::int32_t PortwickLibrary::OpenComPort(std::intptr_t hostWnd, const std::stri
   if (settings_->Values().DspMode) window.MoveTo(settings_->ReadWindowPos(name));
 
   const Settings& s = settings_->Values();
-  form->LogFile = LogFileName(PathOf(s.LogFolder), name, s.LogFileMode, parts_.clock.Now());
+  form->LogFile = LogFileName(PathFromUtf8(s.LogFolder), name, s.LogFileMode, parts_.clock.Now());
   std::string_view failure;
   if (!PrepareTempFiles(*form, failure)) {
   } else if (s.LogEnable && !std::ofstream(form->LogFile, std::ios::app)) {
@@ -387,11 +375,11 @@ std::int32_t PortwickLibrary::SendChecked(Lock& lock, const std::string& pcFile,
       folder = WithTrailingSeparator(settings_->Values().DefTxFolder);
       txFile = folder + name;
     }
-    if (!IsFolder(folder)) return 5;
+    if (!FolderExists(folder)) return 5;
     std::error_code ec;
-    if (!fs::is_regular_file(PathOf(txFile), ec)) return 6;
+    if (!fs::is_regular_file(PathFromUtf8(txFile), ec)) return 6;
   }
-  form.TxFile = PathOf(txFile);
+  form.TxFile = PathFromUtf8(txFile);
   form.BhtFile = UpperAscii(ToAnsi(bhtName.empty() ? name : bhtName));
   if (BadBhtName(form.BhtFile)) return 8;
   if (TravelsUnchanged(ExtensionOf(form.BhtFile))) {
@@ -406,7 +394,7 @@ std::int32_t PortwickLibrary::SendChecked(Lock& lock, const std::string& pcFile,
 
 std::int32_t PortwickLibrary::ReceiveChecked(Lock& lock, const std::string& folder, std::int32_t rxMd,
                                              std::int32_t wrMd) {
-  form_->RxFolder0 = PathOf(WithTrailingSeparator(folder));
+  form_->RxFolder0 = PathFromUtf8(WithTrailingSeparator(folder));
   form_->RxMd = rxMd;
   form_->WrMd = wrMd;
   return RunTransfer(lock, false);
@@ -417,7 +405,7 @@ std::int32_t PortwickLibrary::Receive(std::int32_t handle, const std::string& fo
   Lock lock(mutex_);
   if (const std::int32_t refused = CheckTransferCall(handle, false)) return refused;
   const std::string f = folder.empty() ? settings_->Values().DefRxFolder : folder;
-  if (!IsFolder(f)) return 5;
+  if (!FolderExists(f)) return 5;
   shared_.ExpectName.clear();
   shared_.FieldList.clear();
   const std::int32_t code = ReceiveChecked(lock, f, continuous != 0 ? 1 : 0, append != 0 ? 1 : 0);
@@ -441,7 +429,7 @@ std::int32_t PortwickLibrary::RcvFileChk(std::int32_t handle, const std::string&
   Lock lock(mutex_);
   if (const std::int32_t refused = CheckTransferCall(handle, false)) return refused;
   const std::string f = folder.empty() ? settings_->Values().DefRxFolder : folder;
-  if (!IsFolder(f)) return 5;
+  if (!FolderExists(f)) return 5;
   if (expectName.empty()) return 19;
   shared_.ExpectName = UpperAscii(ToAnsi(expectName));
   shared_.FieldList = ToAnsi(fields);

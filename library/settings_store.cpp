@@ -41,7 +41,9 @@ std::vector<AnsiString> SplitLines(const std::string& text) {
 bool FlagAt(std::string_view line, std::size_t position) { return MidB(line, position, 1) == "1"; }
 
 // A folder read from the file: \p n bytes from \p start, blanks removed, in UTF-8.
-std::string FolderAt(std::string_view line, std::size_t start) { return FromAnsi(TrimB(MidB(line, start, kFolderBytes))); }
+std::string FolderAt(std::string_view line, std::size_t start) {
+  return FromAnsi(TrimB(MidB(line, start, kFolderBytes)));
+}
 
 std::string PortName(std::int32_t port) { return "COM" + std::to_string(port); }
 
@@ -191,9 +193,12 @@ bool SettingsStore::LoadAndCheck() {
 bool SettingsStore::Check() {
   Settings& v = values_;
   std::string_view missing;
-  if (v.LogEnable && v.LogFolder.empty()) missing = settings_text::kSetLogFolder;
-  else if (v.DefRxFolder.empty()) missing = settings_text::kSetRxFolder;
-  else if (v.DefTxFolder.empty()) missing = settings_text::kSetTxFolder;
+  if (v.LogEnable && v.LogFolder.empty())
+    missing = settings_text::kSetLogFolder;
+  else if (v.DefRxFolder.empty())
+    missing = settings_text::kSetRxFolder;
+  else if (v.DefTxFolder.empty())
+    missing = settings_text::kSetTxFolder;
   if (!missing.empty()) {
     alerts_.Show(missing, kMbOk | kMbIconWarning);
     return false;

@@ -262,6 +262,9 @@ class PortwickTest(unittest.TestCase):
             with self.subTest(port=port, speed=speed):
                 self.assertEqual(pw.OpenCom(0, port, speed), -1)
         self.assertEqual(pw.GetComPort(), (pw.TRUE, ""))
+        with self.assertRaisesRegex(pw.PortwickError, "COM10"):
+            with pw.Port("COM10"):
+                pass
 
         missing = os.path.join(self.work, "missing")
         unreadable = os.path.join(self.pc, "LOCKED.PD3")

@@ -55,7 +55,7 @@ FALSE = 0
 # Output buffers, in bytes with the terminating zero.
 VERSION_BUFFER = 64
 PORT_BUFFER = 8
-FOLDER_BUFFER = 520
+FOLDER_BUFFER = 4096  # PATH_MAX
 NAME_BUFFER = 64  # 16 suffice in Shift-JIS; a name in UTF-8 may take three bytes for one
 FIELDS_BUFFER = 2048
 

@@ -9,6 +9,9 @@
  *                            receive with BreakCom from the host window's timer
  *   portwick_host unload     FreeLibrary from another thread while a receive
  *                            runs: it must return within 2 s
+ *   portwick_host exit       ExitProcess from the host window's timer while a
+ *                            receive runs: the library's unloading must let
+ *                            the process end (a hang fails by the test's timeout)
  *
  * tests/wine/run starts it with PW_WINE_BHTSIM (the simulator's runs, one per
  * transfer) and names the simulator's folder in PW_WINE_TERMINAL. Exit code 0
@@ -160,6 +163,7 @@ static BOOL LoadPortwick(void) {
 #define BREAK_TIMER 1
 static int32_t portHandle = -1;
 static int32_t breakResult = -99;
+static BOOL exitFromTimer; /* the timer ends the process instead of stopping the transfer */
 
 /* The host's window procedure. Its timer ticks while a transfer call waits
  * (the library dispatches the host thread's messages meanwhile); once the
@@ -167,6 +171,12 @@ static int32_t breakResult = -99;
 static LRESULT CALLBACK HostWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_TIMER && wp == BREAK_TIMER && TerminalIsStretching()) {
     KillTimer(wnd, BREAK_TIMER);
+    if (exitFromTimer) {
+      /* The library is unloaded with the process while its worker runs: the
+       * process must end at once, with this code. */
+      Say("ExitProcess during the transfer");
+      ExitProcess(failures ? 1 : 0);
+    }
     breakResult = pBreakCom(portHandle);
     return 0;
   }
@@ -291,8 +301,9 @@ static DWORD WINAPI Watchdog(void* unused) {
 }
 
 /* Gives the terminal a file to send (A.PD3), then unloads the library from
- * another thread while the terminal sends it back. Ends the process. */
-static void UnloadScenario(void) {
+ * another thread while the terminal sends it back, or, with exitFromTimer,
+ * ends the process from the host window's timer. Ends the process. */
+static void UnloadScenario(HWND host) {
   char pd3[MAX_PATH], rxDir[MAX_PATH];
   Join(pd3, pcDir, "A.PD3");
   Join(rxDir, pcDir, "rx");
@@ -307,6 +318,15 @@ static void UnloadScenario(void) {
   CheckTerminalFile("A.PD3", "a program\x1A\r\nof a few bytes");
   if (failures) return;
 
+  if (exitFromTimer) {
+    char name[16], fields[2048];
+    Say("Receive A.PD3, ending the process meanwhile");
+    SetTimer(host, BREAK_TIMER, 50, NULL);
+    const int32_t code = pReceive(portHandle, rxDir, 0, 0, name, fields);
+    Say("FAILED Receive returned %ld before the process ended", (long)code);
+    failures++;
+    return;
+  }
   unloaded = CreateEventW(NULL, TRUE, FALSE, NULL);
   AddVectoredExceptionHandler(1, AfterUnload);
   /* Both threads start before the unload: creating a thread needs the loader. */
@@ -327,9 +347,10 @@ static void UnloadScenario(void) {
 }
 
 int main(int argc, char** argv) {
-  const BOOL unload = argc > 1 && lstrcmpA(argv[1], "unload") == 0;
+  exitFromTimer = argc > 1 && lstrcmpA(argv[1], "exit") == 0;
+  const BOOL unload = exitFromTimer || (argc > 1 && lstrcmpA(argv[1], "unload") == 0);
   if (argc < 2 || (!unload && lstrcmpA(argv[1], "transfer") != 0)) {
-    Say("usage: portwick_host transfer|unload");
+    Say("usage: portwick_host transfer|unload|exit");
     return 2;
   }
   /* The simulator's folder is a Linux path; Wine shows the root as Z:. */
@@ -355,7 +376,7 @@ int main(int argc, char** argv) {
   }
   if (OpenPort(host)) {
     if (unload) {
-      UnloadScenario();
+      UnloadScenario(host);
     } else {
       TransferScenario(host);
     }

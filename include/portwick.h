@@ -28,8 +28,9 @@
  *   and its terminating zero without a length check, so supply at least:
  *     version text          64 bytes
  *     port name              8 bytes
- *     folder               520 bytes (a path of 260 characters)
- *     received file name    16 bytes (a terminal's file name is at most 12)
+ *     folder               520 bytes on Windows (a path of 260 characters), 4096 on Linux
+ *     received file name    16 bytes on Windows (a terminal's name is at most 12
+ *                           bytes), 40 on Linux (12 half-width kana are 36 UTF-8 bytes)
  *     field list          2048 bytes (up to 256 widths of up to 4 digits)
  *   The "2" variants take each output buffer by reference: a pointer to the
  *   caller's buffer pointer (for hosts that pass strings that way).
@@ -178,7 +179,7 @@ PORTWICK_API int32_t PORTWICK_CALL SendA(const char* pcFile);
 /* Receives a batch of files into folder (empty: the default receive folder);
  * continuous non-zero waits for batch after batch until BreakCom; append
  * non-zero appends received data to existing files. Copies the last received
- * file's name into rcvName (16 bytes) and its field list into rcvFields
+ * file's name into rcvName (16 bytes; 40 on Linux) and its field list into rcvFields
  * (2048 bytes); both are empty after a failed receive. Returns the result. */
 PORTWICK_API int32_t PORTWICK_CALL Receive(int32_t handle, const char* folder, int32_t continuous, int32_t append,
                                            char* rcvName, char* rcvFields);

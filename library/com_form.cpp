@@ -43,6 +43,7 @@ TComForm::TComForm(SerialDevice& device, Clock& clock, const Alerts& alerts, Set
       progress_(std::make_unique<TransferProgress>()) {}
 
 TComForm::~TComForm() {
+  std::lock_guard lock(workerMutex_);
   if (worker_) {
     worker_->EndCom();
     thread_.reset();  // joins
@@ -58,7 +59,15 @@ void TComForm::FormCreate() { window_->EnableTimer1(false); }
 
 ProgressSnapshot TComForm::Snapshot() { return progress_->Snapshot(); }
 
-bool TComForm::ChkRcvWait() const { return worker_ && worker_->ChkRcvWait(); }
+bool TComForm::ChkRcvWait() const {
+  std::lock_guard lock(workerMutex_);
+  return worker_ && worker_->ChkRcvWait();
+}
+
+bool TComForm::Running() const {
+  std::lock_guard lock(workerMutex_);
+  return worker_ != nullptr;
+}
 
 TransferRequest TComForm::BaseRequest() const {
   const Settings& s = settings_.Values();
@@ -103,20 +112,24 @@ void TComForm::Start(TransferRequest request) {
     if (!endPosted_.exchange(true)) window_->PostEnded();
   });
   endPosted_ = false;
+  std::lock_guard lock(workerMutex_);
   worker_ = std::make_unique<TYmThread>(device_, clock_, *progress_, alerts_, std::move(request));
   shared_.Busy = -1;
   thread_ = threadStarter.load()(*worker_);
 }
 
 void TComForm::StopBtnClick() {
+  std::lock_guard lock(workerMutex_);
   if (worker_) worker_->StopCom();
 }
 
 void TComForm::EndCom() {
+  std::lock_guard lock(workerMutex_);
   if (worker_) worker_->EndCom();
 }
 
 void TComForm::WorkerEnded() {
+  std::lock_guard lock(workerMutex_);
   if (!worker_ || !worker_->Ended()) return;
   thread_->Join();
   shared_.TransferResult = worker_->ErrorNo();

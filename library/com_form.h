@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "common/ansi_string.h"
@@ -87,7 +88,7 @@ class TComForm {
   /// The forced end, from the port's closing or the library's unloading.
   void EndCom();
   /// True while a transfer's worker runs.
-  bool Running() const { return worker_ != nullptr; }
+  bool Running() const;
   /// True while a receive still waits for the terminal.
   bool ChkRcvWait() const;
 
@@ -127,6 +128,9 @@ class TComForm {
   const std::string portName_;
   std::unique_ptr<ComFormWindow> window_;
   std::unique_ptr<TransferProgress> progress_;  // one per transfer
+  // The worker, while it runs. Another thread of the host may stop it while
+  // the waiting thread ends it: the lock keeps it alive for the stop.
+  mutable std::mutex workerMutex_;
   std::unique_ptr<TYmThread> worker_;
   std::unique_ptr<WorkerThread> thread_;
   std::atomic<bool> endPosted_{false};

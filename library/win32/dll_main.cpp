@@ -80,6 +80,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     pw::TComForm::SetThreadStarter(&pw::StartPinned);
   } else if (reason == DLL_PROCESS_DETACH) {
     if (pw::PortwickLibrary* lib = pw::LibraryInstance()) lib->Unload(reserved != nullptr);
+    if (reserved == nullptr) {
+      // A later load registers the window classes afresh, with its own code.
+      for (const wchar_t* cls : {L"TComForm", L"TSetComModeForm", L"TSetFolderForm", L"PortwickPanel"})
+        UnregisterClassW(cls, pw::ThisModule());
+    }
   }
   return TRUE;
 }

@@ -32,6 +32,12 @@ class ProgressWindow final : public ComFormWindow {
     const SIZE outer = OuterSize(style, exStyle, kClientWidth, kClientHeight);
     hwnd_ = CreateWindowExW(exStyle, cls, L"", style, 1, 1, outer.cx, outer.cy, IsWindow(owner) ? owner : nullptr,
                             nullptr, ThisModule(), this);
+    if (hwnd_ == nullptr) {
+      // No desktop to show a window on (a service, a session without a
+      // display): a message-only window still carries the worker's end and
+      // Timer1, so the transfer calls return as always.
+      hwnd_ = CreateWindowExW(0, cls, L"", 0, 1, 1, outer.cx, outer.cy, HWND_MESSAGE, nullptr, ThisModule(), this);
+    }
     static const HFONT gothic = PointFont(L"ＭＳ ゴシック", 9);
     SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(FormFont()), FALSE);
     label_ = MakeChild(hwnd_, L"STATIC", L"受信待ち", SS_LEFT | SS_NOPREFIX, 10, 4, 191, 16, progress_id::LabelFName,

@@ -46,5 +46,7 @@ class TerminalBar {
 
 /// True when standard error is a terminal.
 bool StandardErrorIsTerminal();
+/// True when standard input is a terminal (someone can answer a question).
+bool StandardInputIsTerminal();
 
 }  // namespace pw

@@ -1,4 +1,4 @@
-// POSIX only: whether standard error is a terminal.
+// POSIX only: whether standard error and standard input are terminals.
 #include <unistd.h>
 
 #include "frontend/terminal_bar.h"
@@ -6,5 +6,6 @@
 namespace pw {
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+bool StandardInputIsTerminal() { return isatty(STDIN_FILENO) != 0; }
 
 }  // namespace pw

@@ -1,4 +1,4 @@
-// Windows only: whether standard error is a console.
+// Windows only: whether standard error and standard input are consoles.
 #include <io.h>
 
 #include <cstdio>
@@ -8,5 +8,6 @@
 namespace pw {
 
 bool StandardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool StandardInputIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
 
 }  // namespace pw

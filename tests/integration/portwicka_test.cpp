@@ -1,0 +1,151 @@
+// The portwicka program against the terminal simulator over linesim: what it
+// sends is stored as the rules give, what it receives is stored as it came,
+// an expected name refuses another file (19 in the history log), -FB stores
+// comma-separated text, and SIGINT while it waits ends it with the stop's
+// result, its temporary files gone.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "content/result_codes.h"
+#include "platform/codepage.h"
+#include "tests/integration/peer_process.h"
+#include "tests/support/temp_drive.h"
+
+namespace pw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadWholeFile;
+using test::WriteWholeFile;
+
+class PortwickAProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const fs::path& p : {drive.Path() / "dosdevices", settings, pc, tx, logs, bhtDir}) fs::create_directories(p);
+    // COM1 at 115200 bit/s, one batch, append; a log a month in logs/.
+    WriteWholeFile(settings / "Tarnel.cnf", "0100001152001010000\r\n" + pc.string() + "/\r\n" + tx.string() +
+                                                "/\r\n11" + logs.string() + "/\r\n00\r\n");
+    line = Start({PW_LINESIM_PATH, "--link-a", com1.string(), "--link-b", bht.string(), "--speed", "0"});
+    ASSERT_TRUE(test::WaitForPath(com1, 5000) && test::WaitForPath(bht, 5000)) << "linesim made no line";
+  }
+
+  std::unique_ptr<test::PeerProcess> Start(std::vector<std::string> argv, const fs::path& out = {},
+                                           const fs::path& err = {}) {
+    for (const fs::path& f : {out, err})
+      if (!f.empty()) WriteWholeFile(f, "");
+    return std::make_unique<test::PeerProcess>(test::PeerOptions{argv, {}, out, err});
+  }
+  // The terminal sends \p file as \p as with the field list \p fields.
+  void TerminalSends(const std::string& as, const std::string& data, const std::string& fields,
+                     std::vector<std::string> more = {}) {
+    WriteWholeFile(drive.Path() / "src", data);
+    std::vector<std::string> args = {PW_BHTSIM_PATH, "send",       "--file",   (drive.Path() / "src").string(),
+                                     "--as",         as,           "--fields", fields,
+                                     "--port",       bht.string(), "--log",    bhtLog.string()};
+    args.insert(args.end(), more.begin(), more.end());
+    bhtsim = Start(args);
+  }
+  // Runs portwicka with \p args to its end; its exit code.
+  int Portwicka(std::vector<std::string> args) {
+    args.insert(args.begin(), PW_PORTWICKA_PATH);
+    program = Start(args, out, err);
+    EXPECT_TRUE(program->WaitExit(20000)) << Said();
+    return program->ExitCode();
+  }
+  std::string Said() const {
+    return "\nportwicka out: " + ReadWholeFile(out) + "\nportwicka err: " + ReadWholeFile(err) + "\nbhtsim log:\n" +
+           ReadWholeFile(bhtLog);
+  }
+  std::string Log() const {
+    std::string all;
+    for (const auto& e : fs::directory_iterator(logs)) all += ReadWholeFile(e.path());
+    return all;
+  }
+  static bool Within10s(const std::function<bool()>& ready) {
+    for (int i = 0; i < 2000 && !ready(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return ready();
+  }
+
+  test::TempDrive drive;
+  const fs::path com1 = drive.Path() / "dosdevices" / "com1", bht = drive.Path() / "bht";
+  const fs::path settings = drive.Path() / "Users" / "Public" / "Tessaly";
+  const fs::path pc = drive.Path() / "pc", tx = drive.Path() / "tx", logs = drive.Path() / "logs";
+  const fs::path bhtDir = drive.Path() / "bhtdir", bhtLog = drive.Path() / "bhtsim.log";
+  const fs::path out = drive.Path() / "out", err = drive.Path() / "err";
+  std::unique_ptr<test::PeerProcess> line, bhtsim, program;  // ended in reverse order
+};
+
+// Records of the widths 3 and 4, and what the terminal's field file says of them.
+const std::string kRecords = "abcDEFG\r\nx  Y   \r\n";
+
+TEST_F(PortwickAProgram, SendsAFileFromTheSendFolderWithTheGivenFields) {
+  WriteWholeFile(tx / "ITEM.CSV", "4901234567,12\r\nSHORT,123456\r\n");
+  bhtsim = Start({PW_BHTSIM_PATH, "receive", "--port", bht.string(), "--dir", bhtDir.string()});
+
+  EXPECT_EQ(Portwicka({"-S", "COM1", "115200", "ITEM.CSV", "10,5"}), 0) << Said();
+  EXPECT_EQ(ReadWholeFile(out), "send ITEM.CSV: result 0 正常終了\n") << Said();
+  ASSERT_TRUE(bhtsim->WaitExit(5000));
+  EXPECT_FALSE(ReadWholeFile(bhtDir / "ITEM.FLD").empty());
+  EXPECT_EQ(ReadWholeFile(bhtDir / "ITEM.CSV"), "490123456712   \r\nSHORT     12345\r\n");
+  EXPECT_NE(Log().find(ToAnsi("ITEM.CSV")), std::string::npos) << "the history log has the send";
+
+  // COM12 passes the name check and fails at the opening.
+  EXPECT_EQ(Portwicka({"-R", "COM12"}), 1);
+  EXPECT_EQ(ReadWholeFile(err), "PortwickA.exe通信: COM12 は既に使用されているか 使用不可の状態です。\n");
+}
+
+TEST_F(PortwickAProgram, ReceivesADataFileAsItCame) {
+  TerminalSends("NAME.DAT", kRecords, "3,4");
+
+  EXPECT_EQ(Portwicka({"-R", "COM1", "115200", "0", "0"}), 0) << Said();
+  EXPECT_EQ(ReadWholeFile(out), "receive: result 0 正常終了, stored NAME.DAT\n") << Said();
+  EXPECT_EQ(ReadWholeFile(pc / "NAME.DAT"), kRecords);
+  EXPECT_FALSE(fs::exists(pc / "NAME.FLD")) << "a received field file describes the data; it is not stored";
+  EXPECT_FALSE(fs::exists(pc / "portwk1.tmp") || fs::exists(pc / "portwk2.tmp"));
+}
+
+TEST_F(PortwickAProgram, AnExpectedNameRefusesAnotherFile) {
+  TerminalSends("OTHER.DAT", kRecords, "3,4", {"--expect-cancel"});
+
+  EXPECT_EQ(Portwicka({"-FA", "name.dat"}), 2) << Said();
+  EXPECT_EQ(ReadWholeFile(out), "receive: result 19 " + std::string(ResultLogText(19)) + "\n") << Said();
+  EXPECT_NE(Log().find(ToAnsi(ResultLogText(19))), std::string::npos) << FromAnsi(Log());
+  EXPECT_FALSE(fs::exists(pc / "OTHER.DAT"));
+}
+
+TEST_F(PortwickAProgram, FbStoresCommaSeparatedText) {
+  const fs::path in = drive.Path() / "in";
+  fs::create_directories(in);
+  TerminalSends("NAME.DAT", kRecords, "3,4");
+
+  EXPECT_EQ(Portwicka({"-FB", "NAME.DAT", "3,4", in.string()}), 0) << Said();
+  EXPECT_EQ(ReadWholeFile(in / "NAME.DAT"), "abc,DEFG\r\nx,Y\r\n") << Said();
+}
+
+TEST_F(PortwickAProgram, SigintWhileWaitingEndsWithTheStopsResult) {
+  TerminalSends("A.DAT", kRecords, "3,4", {"--silent", "--timeout", "20"});
+  for (const char* name : {"portwk1.tmp", "portwk2.tmp"}) WriteWholeFile(pc / name, "left by an earlier run");
+  program = Start({PW_PORTWICKA_PATH, "-R", "COM1", "115200"}, out, err);
+  ASSERT_TRUE(Within10s([&] { return ReadWholeFile(bhtLog).find("recv C") != std::string::npos; })) << Said();
+
+  kill(program->Pid(), SIGINT);
+
+  ASSERT_TRUE(program->WaitExit(10000)) << Said();
+  EXPECT_EQ(program->ExitCode(), 2) << Said();
+  EXPECT_EQ(ReadWholeFile(out), "receive: result 1 " + std::string(ResultLogText(1)) + " (stopped)\n") << Said();
+  EXPECT_TRUE(fs::is_empty(pc)) << "temporary files left";
+  // The port is free again.
+  EXPECT_EQ(Portwicka({"-SET", "speed=460800"}), 0) << Said();
+}
+
+}  // namespace
+}  // namespace pw

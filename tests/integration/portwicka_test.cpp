@@ -1,8 +1,8 @@
-// The portwicka program against the terminal simulator over linesim: what it
-// sends is stored as the rules give, what it receives is stored as it came,
-// an expected name refuses another file (19 in the history log), -FB stores
-// comma-separated text, and SIGINT while it waits ends it with the stop's
-// result, its temporary files gone.
+// The portwicka program against the terminal simulator over linesim, and
+// against lrzsz: what it sends is stored as the rules give, what it receives
+// is stored as it came, an expected name refuses another file (19 in the
+// history log), -FB stores comma-separated text, and SIGINT while it waits
+// ends it with the stop's result, its temporary files gone.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -34,6 +34,7 @@ class PortwickAProgram : public ::testing::Test {
     // COM1 at 115200 bit/s, one batch, append; a log a month in logs/.
     WriteWholeFile(settings / "Tarnel.cnf", "0100001152001010000\r\n" + pc.string() + "/\r\n" + tx.string() +
                                                 "/\r\n11" + logs.string() + "/\r\n00\r\n");
+    if (!withLine) return;
     line = Start({PW_LINESIM_PATH, "--link-a", com1.string(), "--link-b", bht.string(), "--speed", "0"});
     ASSERT_TRUE(test::WaitForPath(com1, 5000) && test::WaitForPath(bht, 5000)) << "linesim made no line";
   }
@@ -82,6 +83,7 @@ class PortwickAProgram : public ::testing::Test {
   const fs::path bhtDir = drive.Path() / "bhtdir", bhtLog = drive.Path() / "bhtsim.log";
   const fs::path out = drive.Path() / "out", err = drive.Path() / "err";
   std::unique_ptr<test::PeerProcess> line, bhtsim, program;  // ended in reverse order
+  bool withLine = true;  // linesim joins COM1 to the terminal simulator's device
 };
 
 // Records of the widths 3 and 4, and what the terminal's field file says of them.
@@ -145,6 +147,55 @@ TEST_F(PortwickAProgram, SigintWhileWaitingEndsWithTheStopsResult) {
   EXPECT_TRUE(fs::is_empty(pc)) << "temporary files left";
   // The port is free again.
   EXPECT_EQ(Portwicka({"-SET", "speed=460800"}), 0) << Said();
+}
+
+// The same program against lrzsz (rb and sb in YMODEM mode) behind socat,
+// whose pty is COM1.
+class PortwickAWithLrzsz : public PortwickAProgram {
+ protected:
+  PortwickAWithLrzsz() { withLine = false; }
+
+  // \p command runs in \p cwd on the other end of COM1; returns once it runs.
+  std::unique_ptr<test::PeerProcess> Peer(const std::string& command, const fs::path& cwd, std::string_view name) {
+    for (const char* p : {"sb", "rb", "socat"}) EXPECT_TRUE(test::OnPath(p)) << p << " is missing";
+    auto peer = std::make_unique<test::PeerProcess>(test::PeerOptions{
+        {"socat", "PTY,link=" + com1.string() + ",raw,echo=0", "SYSTEM:" + command + ",pipes"}, cwd, {}, {}});
+    EXPECT_TRUE(test::WaitForPath(com1, 5000) && test::WaitForDescendant(peer->Pid(), name, 5000)) << name;
+    return peer;
+  }
+  // The field file a terminal sends ahead of \p name.
+  static std::string FieldFile(const std::string& name) {
+    return "* created by BHT\r\nfile\t" + name + "\r\nsize\t18\r\nrecords\t2\r\nfields\t3 4\r\n";
+  }
+};
+
+TEST_F(PortwickAWithLrzsz, RbStoresTheFieldFileAndTheRecordsOfASend) {
+  WriteWholeFile(tx / "ITEM.CSV", "A000000001,00100\r\nB2,7\r\nC000000003,00300\r\n");
+  auto rb = Peer("rb --ymodem -u -y", bhtDir, "rb");
+
+  EXPECT_EQ(Portwicka({"-S", "COM1", "115200", "ITEM.CSV", "10,5"}), 0) << Said();
+  EXPECT_TRUE(rb->WaitExit(5000));
+  EXPECT_EQ(ReadWholeFile(bhtDir / "ITEM.FLD"),
+            "* created by BHT\r\nfile\tITEM.CSV\r\nsize\t51\r\nrecords\t3\r\nfields\t10 5\r\n");
+  EXPECT_EQ(ReadWholeFile(bhtDir / "ITEM.CSV"), "A00000000100100\r\nB2        7    \r\nC00000000300300\r\n");
+}
+
+TEST_F(PortwickAWithLrzsz, ADataFileFromSbIsStoredByteForByteAndAnotherNameIsRefused) {
+  WriteWholeFile(bhtDir / "NAME.DAT", kRecords);
+  WriteWholeFile(bhtDir / "NAME.FLD", FieldFile("NAME.DAT"));
+  auto sb = Peer("sb --ymodem -k NAME.FLD NAME.DAT", bhtDir, "sb");
+  EXPECT_EQ(Portwicka({"-R", "COM1", "115200", "0", "0"}), 0) << Said();
+  EXPECT_TRUE(sb->WaitExit(5000));
+  EXPECT_EQ(ReadWholeFile(pc / "NAME.DAT"), kRecords);
+
+  // -FA expects NAME.DAT; sb sends OTHER.DAT: result 19, in the log too.
+  WriteWholeFile(bhtDir / "OTHER.DAT", kRecords);
+  WriteWholeFile(bhtDir / "OTHER.FLD", FieldFile("OTHER.DAT"));
+  sb = Peer("sb --ymodem -k OTHER.FLD OTHER.DAT", bhtDir, "sb");
+  EXPECT_EQ(Portwicka({"-FA", "NAME.DAT"}), 2) << Said();
+  EXPECT_EQ(ReadWholeFile(out), "receive: result 19 " + std::string(ResultLogText(19)) + "\n") << Said();
+  EXPECT_NE(Log().find(ToAnsi(ResultLogText(19))), std::string::npos) << FromAnsi(Log());
+  EXPECT_FALSE(fs::exists(pc / "OTHER.DAT"));
 }
 
 }  // namespace

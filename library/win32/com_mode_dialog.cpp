@@ -40,17 +40,7 @@ class ComModeDialog {
 
  private:
   static const wchar_t* Class() {
-    static const wchar_t* name = [] {
-      WNDCLASSEXW wc{};
-      wc.cbSize = sizeof wc;
-      wc.lpfnWndProc = &ComModeDialog::Proc;
-      wc.hInstance = ThisModule();
-      wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-      wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-      wc.lpszClassName = L"TSetComModeForm";
-      RegisterClassExW(&wc);
-      return wc.lpszClassName;
-    }();
+    static const wchar_t* name = RegisterWindowClass(L"TSetComModeForm", &ComModeDialog::Proc);
     return name;
   }
 

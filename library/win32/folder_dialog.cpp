@@ -74,17 +74,7 @@ class FolderDialog {
 
  private:
   static const wchar_t* Class() {
-    static const wchar_t* name = [] {
-      WNDCLASSEXW wc{};
-      wc.cbSize = sizeof wc;
-      wc.lpfnWndProc = &FolderDialog::Proc;
-      wc.hInstance = ThisModule();
-      wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-      wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-      wc.lpszClassName = L"TSetFolderForm";
-      RegisterClassExW(&wc);
-      return wc.lpszClassName;
-    }();
+    static const wchar_t* name = RegisterWindowClass(L"TSetFolderForm", &FolderDialog::Proc);
     return name;
   }
 

@@ -68,20 +68,23 @@ LRESULT CALLBACK PanelProc(HWND panel, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 const wchar_t* PanelClass() {
-  static const wchar_t* name = [] {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &PanelProc;
-    wc.hInstance = ThisModule();
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.lpszClassName = L"PortwickPanel";
-    RegisterClassExW(&wc);
-    return wc.lpszClassName;
-  }();
+  static const wchar_t* name = RegisterWindowClass(L"PortwickPanel", &PanelProc, nullptr);
   return name;
 }
 
 }  // namespace
+
+const wchar_t* RegisterWindowClass(const wchar_t* name, WNDPROC proc, HBRUSH background) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = ThisModule();
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = background;
+  wc.lpszClassName = name;
+  RegisterClassExW(&wc);
+  return name;
+}
 
 HMODULE ThisModule() {
   HMODULE module = nullptr;

@@ -17,6 +17,11 @@ namespace pw {
 /// The module the library's code lies in (the DLL, or a test program).
 HMODULE ThisModule();
 
+/// Registers the window class \p name of this module with \p proc, the arrow
+/// cursor and \p background (a button-face form by default); returns \p name.
+const wchar_t* RegisterWindowClass(const wchar_t* name, WNDPROC proc,
+                                   HBRUSH background = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+
 /// A font of \p points points on the screen, Shift-JIS character set.
 HFONT PointFont(const wchar_t* face, int points);
 

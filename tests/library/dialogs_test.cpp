@@ -5,27 +5,14 @@
 #include "library/com_mode_form.h"
 #include "library/folder_form.h"
 #include "tests/library/settings_fixture.h"
+#include "tests/support/idle_device.h"
 
 namespace pw {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A port that opens and does nothing.
-struct IdleDevice : SerialDevice {
-  bool SetQueueSizes(std::uint32_t, std::uint32_t) override { return true; }
-  bool SetEventMask() override { return true; }
-  bool SetTimeouts(std::uint32_t) override { return true; }
-  bool SetLine(std::uint32_t) override { return true; }
-  bool Purge() override { return true; }
-  bool PurgeInput() override { return true; }
-  std::int32_t BytesWaiting() override { return 0; }
-  std::int32_t OutputQueued() override { return 0; }
-  std::int32_t Read(std::uint8_t*, std::int32_t) override { return 0; }
-  std::int32_t Write(const std::uint8_t*, std::int32_t count) override { return count; }
-  void ClearError() override {}
-  bool WaitForInput(std::uint32_t) override { return false; }
-};
+using test::IdleDevice;
 
 class DialogTest : public test::SettingsFixture {
  protected:

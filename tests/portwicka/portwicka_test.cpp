@@ -10,6 +10,7 @@
 #include "portwicka/set_command.h"
 #include "portwicka/set_fld_form.h"
 #include "tests/library/settings_fixture.h"
+#include "tests/support/idle_device.h"
 #include "tests/support/virtual_clock.h"
 
 namespace pw {
@@ -17,21 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A port that opens and does nothing.
-struct IdleDevice : SerialDevice {
-  bool SetQueueSizes(std::uint32_t, std::uint32_t) override { return true; }
-  bool SetEventMask() override { return true; }
-  bool SetTimeouts(std::uint32_t) override { return true; }
-  bool SetLine(std::uint32_t) override { return true; }
-  bool Purge() override { return true; }
-  bool PurgeInput() override { return true; }
-  std::int32_t BytesWaiting() override { return 0; }
-  std::int32_t OutputQueued() override { return 0; }
-  std::int32_t Read(std::uint8_t*, std::int32_t) override { return 0; }
-  std::int32_t Write(const std::uint8_t*, std::int32_t count) override { return count; }
-  void ClearError() override {}
-  bool WaitForInput(std::uint32_t) override { return false; }
-};
+using test::IdleDevice;
 
 class PortwickATest : public test::SettingsFixture {
  protected:

@@ -41,8 +41,8 @@ class SetFldDialog {
     const auto label = [&](std::string_view text, int x, int y, int w, int h, int id, HFONT font) {
       return MakeChild(hwnd_, L"STATIC", Wide(text), SS_LEFT | SS_NOPREFIX, x, y, w, h, id, font);
     };
-    label(set_fld_text::kLabel2, 12, 10, 110, 22, Label2, big);
-    sendFileLB_ = label("", 124, 10, 230, 22, SendFileLB, big);
+    label(set_fld_text::kLabel2, 12, 10, 128, 22, Label2, big);
+    sendFileLB_ = label("", 142, 10, 212, 22, SendFileLB, big);
     label(set_fld_text::kLabel1, 12, 38, 340, 16, Label1, FormFont());
     label(set_fld_text::kLabel3, 12, 64, 340, 16, Label3, FormFont());
     label(set_fld_text::kLabel4, 12, 80, 340, 16, Label4, FormFont());

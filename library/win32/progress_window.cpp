@@ -19,9 +19,6 @@ constexpr UINT kEndedMessage = WM_APP + 2;
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT kTimer1Interval = 100;
 
-// The controls' places in the client area (204 × 42).
-constexpr int kClientWidth = 204, kClientHeight = 42;
-
 class ProgressWindow final : public ComFormWindow {
  public:
   ProgressWindow(std::weak_ptr<TComForm> form, HWND owner) : form_(std::move(form)) {
@@ -29,7 +26,7 @@ class ProgressWindow final : public ComFormWindow {
     // A fixed dialog frame without title-bar buttons, always on top.
     const DWORD style = WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS;
     const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
-    const SIZE outer = OuterSize(style, exStyle, kClientWidth, kClientHeight);
+    const SIZE outer = OuterSize(style, exStyle, kProgressClientWidth, kProgressClientHeight);
     hwnd_ = CreateWindowExW(exStyle, cls, L"", style, 1, 1, outer.cx, outer.cy, IsWindow(owner) ? owner : nullptr,
                             nullptr, ThisModule(), this);
     if (hwnd_ == nullptr) {
@@ -38,16 +35,7 @@ class ProgressWindow final : public ComFormWindow {
       // Timer1, so the transfer calls return as always.
       hwnd_ = CreateWindowExW(0, cls, L"", 0, 1, 1, outer.cx, outer.cy, HWND_MESSAGE, nullptr, ThisModule(), this);
     }
-    static const HFONT gothic = PointFont(L"ＭＳ ゴシック", 9);
-    SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(FormFont()), FALSE);
-    label_ = MakeChild(hwnd_, L"STATIC", L"受信待ち", SS_LEFT | SS_NOPREFIX, 10, 4, 191, 16, progress_id::LabelFName,
-                       gothic);
-    gauge_ = MakeChild(hwnd_, PROGRESS_CLASSW, L"", PBS_SMOOTH, 7, 21, 146, 16, progress_id::Gauge1, nullptr);
-    SendMessageW(gauge_, PBM_SETBKCOLOR, 0, RGB(255, 255, 255));
-    SendMessageW(gauge_, PBM_SETBARCOLOR, 0, RGB(0, 0, 255));
-    SendMessageW(gauge_, PBM_SETRANGE32, 0, 100);
-    stopBtn_ = MakeChild(hwnd_, L"BUTTON", L"終了", BS_PUSHBUTTON | WS_TABSTOP, 160, 16, 41, 24, progress_id::StopBtn,
-                         FormFont());
+    controls_ = MakeProgressControls(hwnd_);
   }
 
   ~ProgressWindow() override {
@@ -95,12 +83,7 @@ class ProgressWindow final : public ComFormWindow {
 
   void ShowProgress() {
     const std::shared_ptr<TComForm> form = form_.lock();
-    if (!form) return;
-    const ProgressSnapshot s = form->Snapshot();
-    SetWindowTextW(label_, Wide(s.label).c_str());
-    SendMessageW(gauge_, PBM_SETRANGE32, 0, s.gaugeMax);
-    SendMessageW(gauge_, PBM_SETPOS, static_cast<WPARAM>(s.gaugeProgress), 0);
-    if (!s.buttonCaption.empty()) SetWindowTextW(stopBtn_, Wide(s.buttonCaption).c_str());
+    if (form) pw::ShowProgress(controls_, form->Snapshot());
   }
 
   LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp) {
@@ -120,7 +103,7 @@ class ProgressWindow final : public ComFormWindow {
         if (LOWORD(wp) == progress_id::StopBtn && HIWORD(wp) == BN_CLICKED && form) form->StopBtnClick();
         return 0;
       case WM_SETCURSOR:
-        if (HandCursorOver(wp, {stopBtn_})) return TRUE;
+        if (HandCursorOver(wp, {controls_.stopBtn})) return TRUE;
         return DefWindowProcW(hwnd_, msg, wp, lp);
       case WM_CLOSE:
         // Closing hides the window; it serves the next transfer.
@@ -145,10 +128,32 @@ class ProgressWindow final : public ComFormWindow {
 
   std::weak_ptr<TComForm> form_;
   HWND hwnd_ = nullptr;
-  HWND label_ = nullptr, gauge_ = nullptr, stopBtn_ = nullptr;
+  ProgressControls controls_;
 };
 
 }  // namespace
+
+ProgressControls MakeProgressControls(HWND window) {
+  static const HFONT gothic = PointFont(L"ＭＳ ゴシック", 9);
+  SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(FormFont()), FALSE);
+  ProgressControls c;
+  c.label =
+      MakeChild(window, L"STATIC", L"受信待ち", SS_LEFT | SS_NOPREFIX, 10, 4, 191, 16, progress_id::LabelFName, gothic);
+  c.gauge = MakeChild(window, PROGRESS_CLASSW, L"", PBS_SMOOTH, 7, 21, 146, 16, progress_id::Gauge1, nullptr);
+  SendMessageW(c.gauge, PBM_SETBKCOLOR, 0, RGB(255, 255, 255));
+  SendMessageW(c.gauge, PBM_SETBARCOLOR, 0, RGB(0, 0, 255));
+  SendMessageW(c.gauge, PBM_SETRANGE32, 0, 100);
+  c.stopBtn = MakeChild(window, L"BUTTON", L"終了", BS_PUSHBUTTON | WS_TABSTOP, 160, 16, 41, 24, progress_id::StopBtn,
+                        FormFont());
+  return c;
+}
+
+void ShowProgress(const ProgressControls& controls, const ProgressSnapshot& s) {
+  SetWindowTextW(controls.label, Wide(s.label).c_str());
+  SendMessageW(controls.gauge, PBM_SETRANGE32, 0, s.gaugeMax);
+  SendMessageW(controls.gauge, PBM_SETPOS, static_cast<WPARAM>(s.gaugeProgress), 0);
+  if (!s.buttonCaption.empty()) SetWindowTextW(controls.stopBtn, Wide(s.buttonCaption).c_str());
+}
 
 std::unique_ptr<ComFormWindow> MakeProgressWindow(const std::weak_ptr<TComForm>& form, HWND owner) {
   return std::make_unique<ProgressWindow>(form, owner);

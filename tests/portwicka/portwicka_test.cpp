@@ -1,11 +1,16 @@
 // PortwickA's models: every command line against the start-up checks and what
 // it hands to the transfer, the send-file rules, the field settings dialog,
 // -SET through the settings dialog, and the window's closing.
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "library/com_mode_form.h"
+#include "portwicka/main_form.h"
 #include "portwicka/portwicka.h"
 #include "portwicka/set_command.h"
 #include "portwicka/set_fld_form.h"
@@ -19,6 +24,44 @@ namespace {
 namespace fs = std::filesystem;
 
 using test::IdleDevice;
+
+// The main window as the model sees it: what was asked of it, and the
+// worker's end handed over to the test's thread.
+struct FakeMainWindow : MainFormWindow {
+  void SetCaption(const std::string& utf8) override { caption = utf8; }
+  void MoveTo(WindowPos p) override { pos = p; }
+  WindowPos Position() const override { return pos; }
+  void Hide() override { visible = false; }
+  void Minimize() override {
+    minimized = true;
+    form->Minimized();
+  }
+  void EnableTimer0(bool on) override { timer0 = on; }
+  void EnableTimer1(bool on) override { timer1 = on; }
+  void EnableStopBtn(bool on) override { stopBtn = on; }
+  void Close() override {
+    closed = true;
+    form->FormClose();
+  }
+  void PostProgress() override {}
+  void PostEnded() override {
+    std::lock_guard lock(mutex);
+    ended = true;
+    cv.notify_all();
+  }
+  bool WaitEnded() {
+    std::unique_lock lock(mutex);
+    return cv.wait_for(lock, std::chrono::seconds(10), [this] { return ended; });
+  }
+
+  TMainForm* form = nullptr;
+  std::string caption;
+  WindowPos pos;
+  bool visible = true, minimized = false, timer0 = false, timer1 = true, stopBtn = true, closed = false;
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool ended = false;
+};
 
 class PortwickATest : public test::SettingsFixture {
  protected:
@@ -367,6 +410,85 @@ TEST_F(PortwickATest, ClosingRemovesTheTemporaryFilesAndReleasesThePort) {
   ASSERT_EQ(Start({"-R"}), std::nullopt);
   app->FormClose(WindowPos{70, 80});
   EXPECT_EQ(app->StoredPosition().x, 40);
+}
+
+TEST_F(PortwickATest, MainWindowRunsOneTransferAndClosesTheProgram) {
+  // The position of COM2 stored at (30, 40); a receive there, stopped with the button.
+  ASSERT_EQ(Start({"-R", "COM2", "9600", "0", "0"}), std::nullopt);
+  app->Store().WriteWindowPos("COM2", {30, 40});
+  TMainForm form(*app, SystemClock(), alerts, {});
+  auto owned = std::make_unique<FakeMainWindow>();
+  FakeMainWindow& w = *owned;
+  w.form = &form;
+  form.Attach(std::move(owned));
+  EXPECT_EQ(w.caption, "COM2 9600 bps");
+  EXPECT_EQ(w.pos.x, 30);
+  EXPECT_EQ(w.pos.y, 40);
+  EXPECT_TRUE(w.timer0);
+  EXPECT_FALSE(w.timer1);
+  EXPECT_FALSE(form.Busy());
+
+  form.Timer0Timer();
+  EXPECT_FALSE(w.timer0);
+  EXPECT_FALSE(w.minimized) << "the display flag is on";
+  EXPECT_TRUE(form.Busy());
+  Write(rx / "portwk1.tmp", "1");
+  w.pos = {60, 70};  // moved by the user
+  form.StopBtnClick();
+  ASSERT_TRUE(w.WaitEnded());
+  form.WorkerEnded();
+  EXPECT_FALSE(w.visible);
+  EXPECT_TRUE(w.timer1);
+  EXPECT_EQ(form.Result(), 1) << "a receive stopped while it waits";
+  EXPECT_TRUE(form.Busy()) << "until the window closes";
+
+  form.Timer1Timer();
+  EXPECT_FALSE(w.timer1);
+  EXPECT_FALSE(w.stopBtn);
+  EXPECT_TRUE(w.closed);
+  EXPECT_FALSE(form.Busy());
+  EXPECT_FALSE(fs::exists(rx / "portwk1.tmp"));
+  EXPECT_EQ(app->Port(), nullptr);
+  EXPECT_EQ(app->StoredPosition().x, 60);
+  EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(PortwickATest, MainWindowMinimisedOrHiddenStoresNoPositionAndASendThatCannotStartCloses) {
+  // Minimised during the transfer: the display flag is off for the rest of the run.
+  ASSERT_EQ(Start({"-R"}), std::nullopt);
+  {
+    TMainForm form(*app, SystemClock(), alerts, {});
+    auto owned = std::make_unique<FakeMainWindow>();
+    FakeMainWindow& w = *owned;
+    w.form = &form;
+    form.Attach(std::move(owned));
+    form.Timer0Timer();
+    form.Minimized();
+    form.Restored();
+    form.Minimized();
+    w.pos = {90, 91};
+    form.StopBtnClick();
+    ASSERT_TRUE(w.WaitEnded());
+    form.WorkerEnded();
+    form.Timer1Timer();
+    EXPECT_EQ(app->StoredPosition().x, 1);
+    EXPECT_FALSE(app->Store().Values().DspMode);
+  }
+
+  // The display flag off from the settings: the program starts minimised.
+  WriteCnf("0300001152000110000\r\n" + Utf8FromPath(rx) + "\r\n" + Utf8FromPath(tx) + "\r\n0\r\n00\r\n");
+  ASSERT_EQ(Start({"-S", "COM3", "115200", "MISSING.CSV"}), std::nullopt);
+  TMainForm form(*app, SystemClock(), alerts, {});
+  auto owned = std::make_unique<FakeMainWindow>();
+  FakeMainWindow& w = *owned;
+  w.form = &form;
+  form.Attach(std::move(owned));
+  form.Timer0Timer();
+  EXPECT_TRUE(w.minimized);
+  EXPECT_TRUE(w.closed) << "the send file does not exist";
+  EXPECT_FALSE(form.Busy());
+  EXPECT_EQ(form.Result(), std::nullopt);
+  EXPECT_EQ(Said(), portwicka_text::kNoSendFile);
 }
 
 }  // namespace

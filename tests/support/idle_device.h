@@ -2,6 +2,10 @@
 // anything to read: a port for tests that only open and close ports.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include "platform/serial_device.h"
 
 namespace pw::test {
@@ -18,7 +22,11 @@ struct IdleDevice : SerialDevice {
   std::int32_t Read(std::uint8_t*, std::int32_t) override { return 0; }
   std::int32_t Write(const std::uint8_t*, std::int32_t count) override { return count; }
   void ClearError() override {}
-  bool WaitForInput(std::uint32_t) override { return false; }
+  /// Waits as a real port with nothing to read would, at most 10 ms at a time.
+  bool WaitForInput(std::uint32_t ms) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint32_t>(ms, 10)));
+    return false;
+  }
 };
 
 }  // namespace pw::test

@@ -1,7 +1,8 @@
-// Photographs the library's windows for the documentation: run under Wine and
-// Xvfb with COM1 and COM2 (./dev screenshots), it opens each window as a host
-// would, copies it from the screen and writes progress_window.bmp,
-// settings_dialog.bmp and folder_dialog.bmp into the current folder.
+// Photographs the windows for the documentation: run under Wine and Xvfb with
+// COM1 and COM2 (./dev screenshots), it opens each window as a host or
+// PortwickA would, copies it from the screen and writes progress_window.bmp,
+// settings_dialog.bmp, folder_dialog.bmp, set_fld_form.bmp and
+// portwicka_main.bmp into the current folder.
 #include <windows.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include "library/portwick_library.h"
 #include "library/win32/views.h"
+#include "portwicka/win32/views.h"
 #include "tests/support/memory_registry.h"
 
 namespace pw {
@@ -77,10 +79,12 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR id, DWORD) {
   if (next) std::exchange(next, nullptr)();
 }
 
-// Photographs the window of \p caption about a second after the call, then runs \p then on it.
-void PhotographLater(const char* caption, const char* file, std::function<void(HWND)> then) {
+// Photographs the window of \p caption (and of the class \p cls, when given)
+// about a second after the call, then runs \p then on it.
+void PhotographLater(const char* caption, const char* file, std::function<void(HWND)> then,
+                     const wchar_t* cls = nullptr) {
   next = [=] {
-    const HWND window = FindWindowW(nullptr, Wide(caption).c_str());
+    const HWND window = FindWindowW(cls, Wide(caption).c_str());
     if (window == nullptr)
       std::fprintf(stderr, "no window %s\n", caption);
     else
@@ -131,6 +135,35 @@ int Run() {
   std::optional<PortwickLibrary::Received> received;
   library.Receive(handle, "", 0, 0, received);
   library.CloseCom(handle);
+
+  // PortwickA's field settings dialog, filled in, then cancelled.
+  TSetFldForm fields(boxes);
+  fields.SendFile = root / PathFromUtf8("送信") / "ITEM.CSV";
+  fields.FldFile = root / PathFromUtf8("送信") / "ITEM.fld";
+  next = [] {
+    const HWND dialog = FindWindowW(L"TSetFldForm", nullptr);
+    SetDlgItemTextW(dialog, set_fld_id::FldSE, L"13,20,4");
+    PhotographLater("フィールド設定", "set_fld_form.bmp", Close, L"TSetFldForm");
+  };
+  SetTimer(nullptr, 0, 100, &Tick);
+  RunSetFldDialog(fields, nullptr);
+
+  // PortwickA's main window while a receive waits on COM1; its stop button
+  // ends the receive, and the window's closing ends this loop.
+  PortwickA app({alerts, registry, SystemClock(), OpenSerialDevice, {}, [&](const Alerts&) {
+                   return std::optional<fs::path>(folder);
+                 }});
+  if (app.StartUp({"-R", "COM1", "115200", "0", "0"})) return 1;
+  TMainForm form(app, SystemClock(), alerts, {});
+  form.Attach(MakeMainWindow(form));
+  ShowWindow(MainWindowHandle(form.Window()), SW_SHOWNORMAL);
+  PhotographLater(
+      "COM1 115200 bps", "portwicka_main.bmp", [&](HWND) { form.StopBtnClick(); }, L"TMainForm");
+  MSG m;
+  while (GetMessageW(&m, nullptr, 0, 0) > 0) {
+    TranslateMessage(&m);
+    DispatchMessageW(&m);
+  }
   return 0;
 }
 

@@ -34,7 +34,12 @@ class PinnedWorkerThread final : public TComForm::WorkerThread {
     HMODULE self = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ThisModule), &self);
     module_ = self;
-    thread_ = CreateThread(nullptr, 0, &PinnedWorkerThread::Run, this, 0, nullptr);
+    thread_ = CreateThread(nullptr, 0, &PinnedWorkerThread::Run, this, CREATE_SUSPENDED, nullptr);
+    if (thread_ != nullptr) {
+      // A send runs at the highest priority, a receive one step above normal.
+      SetThreadPriority(thread_, worker.Request().TxFlag ? THREAD_PRIORITY_HIGHEST : THREAD_PRIORITY_ABOVE_NORMAL);
+      ResumeThread(thread_);
+    }
     if (thread_ == nullptr) {
       // No thread: the worker runs here, and the reference goes at once.
       worker_.Execute();

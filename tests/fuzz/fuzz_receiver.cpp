@@ -514,7 +514,8 @@ class Driver {
     }
     static const std::set<std::int32_t> kCodes = {
         result::NormalEnd, result::Cancelled,         result::Aborted,      result::FileAccessError, result::TimeOut,
-        result::CommError, result::RcvFieldDataError, result::WrongRcvFile, result::FieldMismatch};
+        result::CommError, result::RcvFieldDataError, result::RcvDataError, result::WrongRcvFile,
+        result::FieldMismatch};  // RcvDataError: a file that ended before its announced size
     Check(kCodes.count(w_->ErrorNo()) == 1, "a receive's result code");
 
     // Nothing outside the receive folder but the temporary files and the log.

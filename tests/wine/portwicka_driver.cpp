@@ -75,18 +75,16 @@ HWND Control(HWND root, int id, const wchar_t* cls = nullptr) {
     int id;
     const wchar_t* cls;
     HWND found;
+    static BOOL CALLBACK Match(HWND w, LPARAM p) {
+      auto* s = reinterpret_cast<Search*>(p);
+      wchar_t c[64] = {};
+      GetClassNameW(w, c, 64);
+      if (GetDlgCtrlID(w) != s->id || (s->cls != nullptr && std::wstring(c) != s->cls)) return TRUE;
+      s->found = w;
+      return FALSE;
+    }
   } search{id, cls, nullptr};
-  EnumChildWindows(
-      root,
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        wchar_t c[64] = {};
-        GetClassNameW(w, c, 64);
-        if (GetDlgCtrlID(w) != s->id || (s->cls != nullptr && std::wstring(c) != s->cls)) return TRUE;
-        s->found = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  EnumChildWindows(root, &Search::Match, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 

@@ -27,6 +27,7 @@ class MainWindow final : public MainFormWindow {
     const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW;
     const SIZE outer = OuterSize(style, exStyle, kProgressClientWidth, kProgressClientHeight);
     hwnd_ = CreateWindowExW(exStyle, cls, L"", style, 1, 1, outer.cx, outer.cy, nullptr, nullptr, ThisModule(), this);
+    SetPropW(hwnd_, kMainWindowMark, reinterpret_cast<HANDLE>(1));
     controls_ = MakeProgressControls(hwnd_);
   }
 

@@ -28,8 +28,24 @@ std::vector<std::string> Parameters() {
   return args;
 }
 
-// Another PortwickA runs: its main window is a top-level "TMainForm" under the program's title.
-bool AlreadyRunning() { return FindWindowW(L"TMainForm", Wide(kPortwickATitle).c_str()) != nullptr; }
+// Another PortwickA runs: a top-level "TMainForm" under the program's title,
+// or one that bears PortwickA's mark. The program's own main window has the
+// port and speed for its caption, so the title alone would never find it.
+bool AlreadyRunning() {
+  if (FindWindowW(L"TMainForm", Wide(kPortwickATitle).c_str()) != nullptr) return true;
+  struct Search {
+    bool found = false;
+    static BOOL CALLBACK Each(HWND w, LPARAM p) {
+      wchar_t cls[16] = {};
+      GetClassNameW(w, cls, 16);
+      if (lstrcmpW(cls, L"TMainForm") != 0 || GetPropW(w, kMainWindowMark) == nullptr) return TRUE;
+      reinterpret_cast<Search*>(p)->found = true;
+      return FALSE;
+    }
+  } search;
+  EnumWindows(&Search::Each, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
 
 }  // namespace
 

@@ -17,6 +17,10 @@ namespace set_fld_id {
 enum : int { FldSE = 100, SetBtn, CancelBtn, SendFileLB, Label1, Label2, Label3, Label4, Label5 };
 }  // namespace set_fld_id
 
+/// The window property that marks PortwickA's own main window: its caption
+/// names the port, so the caption alone cannot tell another instance.
+inline constexpr const wchar_t* kMainWindowMark = L"PortwickA";
+
 /// The main window of \p form, of the class "TMainForm", visible.
 std::unique_ptr<MainFormWindow> MakeMainWindow(TMainForm& form);
 /// The window handle of a window made by MakeMainWindow.

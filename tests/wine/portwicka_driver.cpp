@@ -211,6 +211,12 @@ TEST_F(PortwickAProgram, MainWindowShowsTheReceiveAndItsStopButtonEndsTheProgram
   EXPECT_EQ(Text(Control(main, progress_id::LabelFName)), "受信待ち");
   EXPECT_EQ(Text(Control(main, progress_id::StopBtn)), "終了");
   SetWindowPos(main, nullptr, 50, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  {
+    // A second PortwickA meanwhile sees this one and refuses to run.
+    Program second(L"-R");
+    EXPECT_EQ(second.Box(kPortwickATitle), portwicka_text::kAlreadyRunning);
+    EXPECT_EQ(second.Exit(), 1);
+  }
   // Timer0 starts the receive 100 ms after the window was made; the button stops it.
   Sleep(1500);
   PostMessageW(Control(main, progress_id::StopBtn), BM_CLICK, 0, 0);

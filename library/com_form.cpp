@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/codepage.h"
+#include "platform/thread_priority.h"
 
 namespace pw {
 
@@ -12,7 +13,11 @@ namespace {
 // Linux, and tests: a std::thread, joined when the worker has ended.
 class StdWorkerThread final : public TComForm::WorkerThread {
  public:
-  explicit StdWorkerThread(TYmThread& worker) : thread_([&worker] { worker.Execute(); }) {}
+  explicit StdWorkerThread(TYmThread& worker)
+      : thread_([&worker] {
+          SetWorkerPriority(worker.Request().TxFlag ? WorkerPriority::Send : WorkerPriority::Receive);
+          worker.Execute();
+        }) {}
   ~StdWorkerThread() override { Join(); }
   void Join() override {
     if (thread_.joinable()) thread_.join();

@@ -1,6 +1,8 @@
 // PortwickA's main window, as a model.
 #include "portwicka/main_form.h"
 
+#include "platform/thread_priority.h"
+
 #include <utility>
 
 #include "platform/codepage.h"
@@ -61,7 +63,10 @@ void TMainForm::Start(const TransferRequest& request) {
   std::lock_guard lock(workerMutex_);
   worker_ = std::make_unique<TYmThread>(*app_.Port(), clock_, *progress_, alerts_, request);
   busy_ = true;
-  thread_ = std::thread([worker = worker_.get()] { worker->Execute(); });
+  thread_ = std::thread([worker = worker_.get()] {
+    SetWorkerPriority(worker->Request().TxFlag ? WorkerPriority::Send : WorkerPriority::Receive);
+    worker->Execute();
+  });
 }
 
 void TMainForm::StopBtnClick() {

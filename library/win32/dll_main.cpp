@@ -16,6 +16,7 @@
 #include "library/host_call.h"
 #include "library/portwick_library.h"
 #include "library/win32/views.h"
+#include "platform/thread_priority.h"
 
 namespace pw {
 
@@ -34,12 +35,7 @@ class PinnedWorkerThread final : public TComForm::WorkerThread {
     HMODULE self = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&ThisModule), &self);
     module_ = self;
-    thread_ = CreateThread(nullptr, 0, &PinnedWorkerThread::Run, this, CREATE_SUSPENDED, nullptr);
-    if (thread_ != nullptr) {
-      // A send runs at the highest priority, a receive one step above normal.
-      SetThreadPriority(thread_, worker.Request().TxFlag ? THREAD_PRIORITY_HIGHEST : THREAD_PRIORITY_ABOVE_NORMAL);
-      ResumeThread(thread_);
-    }
+    thread_ = CreateThread(nullptr, 0, &PinnedWorkerThread::Run, this, 0, nullptr);
     if (thread_ == nullptr) {
       // No thread: the worker runs here, and the reference goes at once.
       worker_.Execute();
@@ -58,6 +54,7 @@ class PinnedWorkerThread final : public TComForm::WorkerThread {
   static DWORD WINAPI Run(void* self) {
     auto* t = static_cast<PinnedWorkerThread*>(self);
     const HMODULE module = t->module_;
+    SetWorkerPriority(t->worker_.Request().TxFlag ? WorkerPriority::Send : WorkerPriority::Receive);
     t->worker_.Execute();
     SetEvent(t->done_);  // t may be gone from here on
     for (DWORD waited = 0; CallsInLibrary().load() > 0 && waited < kLeaveWaitMs; waited += kLeavePollMs)

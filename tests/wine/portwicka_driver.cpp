@@ -226,6 +226,28 @@ TEST_F(PortwickAProgram, MainWindowShowsTheReceiveAndItsStopButtonEndsTheProgram
   EXPECT_EQ(pos.y, 60);
 }
 
+// Minimising the main window turns the display flag off, so its position is
+// not stored at the end; restoring turns it on again.
+TEST_F(PortwickAProgram, MinimisingTheMainWindowTurnsTheDisplayFlagOff) {
+  const WindowPos before = store->ReadWindowPos("COM1");
+  for (const bool restore : {false, true}) {
+    Program p(L"-R COM1 115200 0 0");
+    const HWND main = p.Window(L"TMainForm", "COM1 115200 bps");
+    ASSERT_NE(main, nullptr);
+    Sleep(1500);  // Timer0 has started the receive
+    ShowWindow(main, SW_MINIMIZE);
+    if (restore) {
+      ShowWindow(main, SW_RESTORE);
+      SetWindowPos(main, nullptr, 70, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    PostMessageW(Control(main, progress_id::StopBtn), BM_CLICK, 0, 0);
+    EXPECT_EQ(p.Exit(10000), 0);
+    const WindowPos pos = store->ReadWindowPos("COM1");
+    EXPECT_EQ(pos.x, restore ? 70 : before.x) << (restore ? "restored" : "minimised");
+    EXPECT_EQ(pos.y, restore ? 80 : before.y) << (restore ? "restored" : "minimised");
+  }
+}
+
 TEST_F(PortwickAProgram, RefusalsShowTheirMessageAndEndWithOne) {
   {
     Program p(L"-X");

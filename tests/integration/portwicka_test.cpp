@@ -100,6 +100,15 @@ TEST_F(PortwickAProgram, SendsAFileFromTheSendFolderWithTheGivenFields) {
   EXPECT_EQ(ReadWholeFile(bhtDir / "ITEM.CSV"), "490123456712   \r\nSHORT     12345\r\n");
   EXPECT_NE(Log().find(ToAnsi("ITEM.CSV")), std::string::npos) << "the history log has the send";
 
+  // A program goes as it is, with no field file ahead of it.
+  const std::string program("a program\0\x1a\r\nof any bytes", 25);
+  WriteWholeFile(tx / "MENU.PD3", program);
+  bhtsim = Start({PW_BHTSIM_PATH, "receive", "--port", bht.string(), "--dir", bhtDir.string()});
+  EXPECT_EQ(Portwicka({"-S", "COM1", "115200", "MENU.PD3"}), 0) << Said();
+  ASSERT_TRUE(bhtsim->WaitExit(5000));
+  EXPECT_EQ(ReadWholeFile(bhtDir / "MENU.PD3"), program);
+  EXPECT_FALSE(fs::exists(bhtDir / "MENU.FLD"));
+
   // COM12 passes the name check and fails at the opening.
   EXPECT_EQ(Portwicka({"-R", "COM12"}), 1);
   EXPECT_EQ(ReadWholeFile(err), "PortwickA.exe通信: COM12 は既に使用されているか 使用不可の状態です。\n");

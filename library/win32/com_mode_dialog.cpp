@@ -40,7 +40,7 @@ class ComModeDialog {
 
  private:
   static const wchar_t* Class() {
-    static const wchar_t* name = RegisterWindowClass(L"TSetComModeForm", &ComModeDialog::Proc);
+    static const wchar_t* name = RegisterWindowClass(L"TSetComModeForm", ComModeDialog::Proc);
     return name;
   }
 
@@ -258,16 +258,8 @@ class ComModeDialog {
     return DefWindowProcW(hwnd_, msg, wp, lp);
   }
 
-  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-      auto* self = static_cast<ComModeDialog*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-      self->hwnd_ = hwnd;
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<ComModeDialog*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
-    return self->Handle(msg, wp, lp);
-  }
+  friend LRESULT CALLBACK ObjectWindowProc<ComModeDialog>(HWND, UINT, WPARAM, LPARAM);
+  static constexpr WNDPROC Proc = &ObjectWindowProc<ComModeDialog>;
 
   TSetComModeForm& form_;
   const std::string settingsFolder_;

@@ -74,7 +74,7 @@ class FolderDialog {
 
  private:
   static const wchar_t* Class() {
-    static const wchar_t* name = RegisterWindowClass(L"TSetFolderForm", &FolderDialog::Proc);
+    static const wchar_t* name = RegisterWindowClass(L"TSetFolderForm", FolderDialog::Proc);
     return name;
   }
 
@@ -301,16 +301,8 @@ class FolderDialog {
     return DefWindowProcW(hwnd_, msg, wp, lp);
   }
 
-  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-      auto* self = static_cast<FolderDialog*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-      self->hwnd_ = hwnd;
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<FolderDialog*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
-    return self->Handle(msg, wp, lp);
-  }
+  friend LRESULT CALLBACK ObjectWindowProc<FolderDialog>(HWND, UINT, WPARAM, LPARAM);
+  static constexpr WNDPROC Proc = &ObjectWindowProc<FolderDialog>;
 
   TSetFolderForm form_;
   Ref<IShellFolder> desktop_;

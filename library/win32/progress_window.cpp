@@ -71,7 +71,7 @@ class ProgressWindow final : public ComFormWindow {
     InitCommonControlsEx(&icc);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &ProgressWindow::Proc;
+    wc.lpfnWndProc = ProgressWindow::Proc;
     wc.hInstance = ThisModule();
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
@@ -115,16 +115,8 @@ class ProgressWindow final : public ComFormWindow {
     }
   }
 
-  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-      auto* self = static_cast<ProgressWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-      self->hwnd_ = hwnd;
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<ProgressWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
-    return self->Handle(msg, wp, lp);
-  }
+  friend LRESULT CALLBACK ObjectWindowProc<ProgressWindow>(HWND, UINT, WPARAM, LPARAM);
+  static constexpr WNDPROC Proc = &ObjectWindowProc<ProgressWindow>;
 
   std::weak_ptr<TComForm> form_;
   HWND hwnd_ = nullptr;

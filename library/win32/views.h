@@ -17,6 +17,21 @@ namespace pw {
 /// The module the library's code lies in (the DLL, or a test program).
 HMODULE ThisModule();
 
+/// The window procedure of a class whose object comes with CreateWindowEx's
+/// last argument: the object keeps its handle in hwnd_ and handles every
+/// message in Handle(msg, wp, lp). The class makes this a friend.
+template <class Window>
+LRESULT CALLBACK ObjectWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
+  return self->Handle(msg, wp, lp);
+}
+
 /// Registers the window class \p name of this module with \p proc, the arrow
 /// cursor and \p background (a button-face form by default); returns \p name.
 const wchar_t* RegisterWindowClass(const wchar_t* name, WNDPROC proc,

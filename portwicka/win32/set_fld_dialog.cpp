@@ -74,7 +74,7 @@ class SetFldDialog {
   static const wchar_t* RegisterClassOnce() {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = &SetFldDialog::Proc;
+    wc.lpfnWndProc = SetFldDialog::Proc;
     wc.hInstance = ThisModule();
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = YellowBrush();
@@ -124,16 +124,8 @@ class SetFldDialog {
     }
   }
 
-  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-      auto* self = static_cast<SetFldDialog*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-      self->hwnd_ = hwnd;
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<SetFldDialog*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self == nullptr) return DefWindowProcW(hwnd, msg, wp, lp);
-    return self->Handle(msg, wp, lp);
-  }
+  friend LRESULT CALLBACK ObjectWindowProc<SetFldDialog>(HWND, UINT, WPARAM, LPARAM);
+  static constexpr WNDPROC Proc = &ObjectWindowProc<SetFldDialog>;
 
   TSetFldForm& form_;
   HWND hwnd_ = nullptr;

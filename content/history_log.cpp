@@ -8,8 +8,8 @@
 namespace pw {
 
 std::filesystem::path LogFileName(const std::filesystem::path& logFolder, std::string_view portName,
-                                  std::int32_t logFileMode, const LocalTime& today) {
-  AnsiString name = "PWK";
+                                  std::int32_t logFileMode, const LocalTime& today, std::string_view prefix) {
+  AnsiString name(prefix);
   name += portName;
   name += '_';
   name += ZeroPad(today.year, 4);
@@ -26,7 +26,9 @@ std::filesystem::path LogFileName(const std::filesystem::path& logFolder, std::s
   return logFolder / std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-AnsiString LogLine(const LogEntry& e) {
+AnsiString LogLine(const LogEntry& e) { return LogLine(e, ResultLogText); }
+
+AnsiString LogLine(const LogEntry& e, ResultTextFn resultText) {
   const LocalTime& t = e.Time;
   AnsiString line = ZeroPad(t.month, 2) + "/" + ZeroPad(t.day, 2) + " " + ZeroPad(t.hour, 2) + ":" +
                     ZeroPad(t.minute, 2) + ":" + ZeroPad(t.second, 2) + " ";
@@ -42,7 +44,7 @@ AnsiString LogLine(const LogEntry& e) {
   else
     line += FitB(std::to_string(e.fSize) + ToAnsi("ﾊﾞｲﾄ"), 12);
   line += ToAnsi(e.Send ? "送信  " : "受信  ");
-  line += FitB(ToAnsi(ResultLogText(e.Code)), 30);
+  line += FitB(ToAnsi(resultText(e.Code)), 30);
   line += "\r\n";
   return line;
 }
@@ -59,8 +61,10 @@ bool HistoryLog::Open(const std::filesystem::path& logFile) {
   return flog_.is_open();
 }
 
-void HistoryLog::WriteLog(const LogEntry& e) {
-  const AnsiString line = LogLine(e);
+void HistoryLog::WriteLog(const LogEntry& e) { WriteLog(e, ResultLogText); }
+
+void HistoryLog::WriteLog(const LogEntry& e, ResultTextFn resultText) {
+  const AnsiString line = LogLine(e, resultText);
   if (!flog_.is_open() || !flog_.write(line.data(), static_cast<std::streamsize>(line.size())) || !flog_.flush())
     throw FileError("the history log cannot be written");
 }

@@ -15,10 +15,14 @@
 namespace pw {
 
 /// The log file for the port \p portName ("COM1"): \p logFolder /
-/// "PWK" + port + date part + ".log", the date part from \p today by
-/// \p logFileMode: 0 "_yyyy_mm_dd", 2 "_yyyy", any other "_yyyy_mm".
+/// \p prefix + port + date part + ".log", the date part from \p today by
+/// \p logFileMode: 0 "_yyyy_mm_dd", 2 "_yyyy", any other "_yyyy_mm". The
+/// library's logs are "PWK...", the table server's "TlnkExe...".
 std::filesystem::path LogFileName(const std::filesystem::path& logFolder, std::string_view portName,
-                                  std::int32_t logFileMode, const LocalTime& today);
+                                  std::int32_t logFileMode, const LocalTime& today, std::string_view prefix = "PWK");
+
+/// The log's text of a result code (UTF-8).
+using ResultTextFn = std::string_view (*)(std::int32_t code);
 
 /// What one log line tells: the thread's values when the event happens.
 struct LogEntry {
@@ -37,6 +41,8 @@ struct LogEntry {
 /// (6) and the code's text (30), each filled with blanks or cut, 77 bytes of
 /// ANSI text in all, then CR LF.
 AnsiString LogLine(const LogEntry& e);
+/// The same with the result texts of another program.
+AnsiString LogLine(const LogEntry& e, ResultTextFn resultText);
 
 /// The message shown when the log cannot be opened at the start of a
 /// transfer (UTF-8): the file's path, CR LF, and the reason. The transfer then
@@ -54,6 +60,8 @@ class HistoryLog {
   /// Appends the line for \p e and flushes it to the file at once. Throws
   /// FileError if it cannot be written.
   void WriteLog(const LogEntry& e);
+  /// WriteLog with the result texts of another program.
+  void WriteLog(const LogEntry& e, ResultTextFn resultText);
   /// Flushes and closes the file; false if that reports an error.
   bool Close();
 

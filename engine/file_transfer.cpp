@@ -127,6 +127,8 @@ class FieldFileSink final : public RecordSink {
 
 }  // namespace
 
+std::unique_ptr<RecordSink> MakeFieldFileSink(FieldLayout& layout) { return std::make_unique<FieldFileSink>(layout); }
+
 std::int32_t PrepareFileSend(const TransferRequest& request, std::string_view blankFields, SendJob& job,
                              AnsiString& caption) {
   SendPlan plan;
@@ -184,7 +186,7 @@ HeaderDecision FileReceivePolicy::Decide(std::span<const std::uint8_t> headerDat
     if (!sink->Open(k.fSize)) return fail(result::FileAccessError, EndScope::Transfer);
     d.Sink = std::move(sink);
   } else if (k.FileType == TFileType::FLD) {
-    d.Sink = std::make_unique<FieldFileSink>(received_);
+    d.Sink = MakeFieldFileSink(received_);
   } else {
     d.Facts.iRecords = received_.iRecords;
     auto sink = std::make_unique<RecordFileSink>(req_, k.BhtFName, clock_);

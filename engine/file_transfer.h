@@ -27,6 +27,10 @@ namespace pw {
 std::int32_t PrepareFileSend(const TransferRequest& request, std::string_view blankFields, SendJob& job,
                              AnsiString& caption);
 
+/// A sink for a field file: its text is read at the end into \p layout (the
+/// layout the next data file is taken by); an invalid one finishes with 15.
+std::unique_ptr<RecordSink> MakeFieldFileSink(FieldLayout& layout);
+
 /// The receive side of the library.
 class FileReceivePolicy final : public ReceivePolicy {
  public:

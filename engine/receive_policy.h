@@ -19,6 +19,7 @@ enum class HeaderAnswer {
   Refuse,      ///< NAK; the tenth in a row ends the batch with 14
   Accept,      ///< ACK, then 'C' for the file's data
   EndOfBatch,  ///< ACK; the batch is over
+  Request,     ///< ACK; the terminal asks for a file, which the worker sends next (the batch is over)
   Fail,        ///< the cancel sequence, the failure's code and log line; the batch or the transfer ends
 };
 

@@ -336,6 +336,7 @@ void YmReceiver::ActOnHeader(HeaderAnswer answer) {
       YmComStat = S::S07;
       return;
     case HeaderAnswer::EndOfBatch:
+    case HeaderAnswer::Request:
       port_.WriteComByte(ACK);
       host_.End({.code = std::nullopt, .log = false, .cancel = false, .scope = EndScope::Batch});
       return;

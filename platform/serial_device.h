@@ -19,10 +19,10 @@ class SerialDevice {
   // Configuration, in the order the port layer applies it.
   /// Driver queue sizes (input, output).
   virtual bool SetQueueSizes(std::uint32_t input, std::uint32_t output) = 0;
-  /// Report receive-character events only.
-  virtual bool SetEventMask() = 0;
+  /// Report receive-character events only, or (\p rxChar false) no events.
+  virtual bool SetEventMask(bool rxChar = true) = 0;
   /// Reads return at once with what is waiting; a write gives up after
-  /// \p writeTimeoutMs milliseconds.
+  /// \p writeTimeoutMs milliseconds, or never with 0.
   virtual bool SetTimeouts(std::uint32_t writeTimeoutMs) = 0;
   /// Line speed in bit/s, 8 data bits, no parity, one stop bit, binary, no
   /// flow control of any kind, DTR and RTS held on.

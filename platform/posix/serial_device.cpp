@@ -55,7 +55,7 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   bool SetQueueSizes(std::uint32_t, std::uint32_t) override { return true; }  // the tty driver sizes its own queues
-  bool SetEventMask() override { return true; }                                // waiting is poll()
+  bool SetEventMask(bool) override { return true; }                                // waiting is poll()
   bool SetTimeouts(std::uint32_t writeTimeoutMs) override {
     writeTimeoutMs_ = writeTimeoutMs;
     return true;
@@ -107,6 +107,7 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   std::int32_t Write(const std::uint8_t* bytes, std::int32_t count) override {
+    const bool limited = writeTimeoutMs_ != 0;  // 0: a write waits as long as it takes
     const std::uint64_t deadline = NowMs() + writeTimeoutMs_;
     std::int32_t done = 0;
     while (done < count) {
@@ -118,9 +119,9 @@ class PosixSerialDevice final : public SerialDevice {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
       const std::uint64_t now = NowMs();
-      if (now >= deadline) break;  // the write timeout ran out: a short write
+      if (limited && now >= deadline) break;  // the write timeout ran out: a short write
       pollfd p{fd_, POLLOUT, 0};
-      if (poll(&p, 1, static_cast<int>(deadline - now)) < 0 && errno != EINTR) return -1;
+      if (poll(&p, 1, limited ? static_cast<int>(deadline - now) : -1) < 0 && errno != EINTR) return -1;
       if (p.revents & (POLLERR | POLLNVAL)) return -1;
     }
     return done;

@@ -39,7 +39,7 @@ class Win32SerialDevice final : public SerialDevice {
     return SetupComm(h_, input, output) != 0;
   }
 
-  bool SetEventMask() override { return SetCommMask(h_, EV_RXCHAR) != 0; }
+  bool SetEventMask(bool rxChar) override { return SetCommMask(h_, rxChar ? EV_RXCHAR : 0) != 0; }
 
   bool SetTimeouts(std::uint32_t writeTimeoutMs) override {
     COMMTIMEOUTS t{};

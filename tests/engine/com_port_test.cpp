@@ -54,7 +54,7 @@ struct StepDevice : SerialDevice {
     log->push_back("queues " + std::to_string(in) + " " + std::to_string(out));
     return failStep != 1;
   }
-  bool SetEventMask() override {
+  bool SetEventMask(bool) override {
     log->push_back("mask");
     return failStep != 2;
   }

@@ -12,7 +12,7 @@ namespace pw::test {
 
 struct IdleDevice : SerialDevice {
   bool SetQueueSizes(std::uint32_t, std::uint32_t) override { return true; }
-  bool SetEventMask() override { return true; }
+  bool SetEventMask(bool) override { return true; }
   bool SetTimeouts(std::uint32_t) override { return true; }
   bool SetLine(std::uint32_t) override { return true; }
   bool Purge() override { return true; }

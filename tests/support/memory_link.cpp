@@ -25,7 +25,7 @@ class MemoryLink::EndDevice final : public SerialDevice {
   EndDevice(MemoryLink& link, End end) : link_(link), end_(end) {}
 
   bool SetQueueSizes(std::uint32_t, std::uint32_t) override { return true; }
-  bool SetEventMask() override { return true; }
+  bool SetEventMask(bool) override { return true; }
   bool SetTimeouts(std::uint32_t) override { return true; }
   bool SetLine(std::uint32_t) override { return true; }
 

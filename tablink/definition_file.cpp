@@ -38,10 +38,11 @@ void PutText(Record& r, std::size_t at, std::size_t width, std::string_view text
   std::memcpy(r.data() + at, text.data(), n);
 }
 
-// The text up to its zero byte, at most the field's width.
+// The text up to its zero byte. A field that another program left without
+// one gives its first width - 1 bytes, as many as a field can hold.
 AnsiString GetText(const Record& r, std::size_t at, std::size_t width) {
   const auto begin = r.begin() + static_cast<std::ptrdiff_t>(at);
-  const auto end = begin + static_cast<std::ptrdiff_t>(width);
+  const auto end = begin + static_cast<std::ptrdiff_t>(width - 1);
   return AnsiString(begin, std::find(begin, end, std::uint8_t{0}));
 }
 

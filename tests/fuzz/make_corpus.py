@@ -103,6 +103,24 @@ CSV = {
 }
 
 
+# fuzz_definitions: one 912-byte record of the definition file.
+def text_field(text, width):
+    return text[:width - 1].ljust(width, b"\0")
+
+
+DEFINITIONS = {
+    "header": text_field(b"Ver2.00", 13) + bytes([1]) + text_field(b"C:\\Data\\book.xlsx", 256) + bytes(2)
+    + struct.pack("<6i", 2, 115200, 0, 1, 1, 0) + bytes(100) + text_field(b"C:\\Logs", 256) + bytes(260),
+    "definition": text_field(b"ITEM.DAT", 13) + bytes([2]) + text_field(b"ITEM.CSV", 256) + bytes(2)
+    + struct.pack("<i", 3) + struct.pack("<24i", *([1, 0, 2] + [0] * 21)) + bytes(24)
+    + text_field(b"8 20 5", 256) + bytes([1]) + b"1\0" + bytes(257),
+    # The old layout: texts with a length byte ahead.
+    "old_header": (bytes(13) + bytes([1]) + bytes([9]) + b"C:\\Folder" + bytes(246) + bytes(2)
+                   + struct.pack("<6i", 0, 9600, 1, 0, 0, 2) + bytes(100) + bytes([4]) + b"C:\\L" + bytes(251)
+                   + bytes(260))[:912],
+}
+
+
 def write(target, seeds):
     folder = os.path.join(HERE, "corpus", target)
     shutil.rmtree(folder, ignore_errors=True)
@@ -118,3 +136,4 @@ if __name__ == "__main__":
     write("fuzz_fld_reader", FLD)
     write("fuzz_receiver", RECEIVER)
     write("fuzz_csv_records", CSV)
+    write("fuzz_definitions", DEFINITIONS)

@@ -3,18 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "tablink/result_texts.h"
 #include "tests/content/temp_dir.h"
+#include "tests/support/memory_table.h"
 #include "tests/support/recording_boxes.h"
 #include "tests/support/virtual_clock.h"
 
 namespace pw::tablink {
 namespace {
 
+using test::MemoryConnection;
 using test::ReadFile;
+using test::TableOp;
 using test::WriteFile;
 
 Definition Def(const char* saveName, std::vector<std::int32_t> map, const char* widths = "", std::int32_t delimiter = 1,
@@ -229,6 +233,156 @@ TEST_F(TextStore, AStoredFileGoesBackAsTheRecordsItCameFrom) {
   ASSERT_EQ(Send(def, job), 0);
   EXPECT_EQ(job.iEndBlock, 3);
   EXPECT_EQ(Drain(job), records);
+}
+
+// ---------------------------------------------------------------------------
+// Tables
+
+class TableStore : public ::testing::Test {
+ protected:
+  TableStore() { conn.AddTable("T", {"A", "B", "C"}, {{"1", "x", "p"}, {"2", "y", "q"}}); }
+
+  // A receive of two records of "4 3 2": field 1 to column B, field 2
+  // ignored, field 3 to column A. Returns the code it ends with.
+  std::int32_t Receive(bool append = true, bool finish = true) {
+    settings.Append = append;
+    std::unique_ptr<RecordSink> sink;
+    const std::int32_t open = OpenTableReceive(conn, settings, def, Received("4 3 2", 2, 2, def), alerts, sink);
+    if (open != 0) return open;
+    try {
+      Feed(*sink, "ab  zzzq \r\ncd  zzzr \r\n");
+    } catch (const StoreError& e) {
+      sink->Abandon();
+      return e.Code;
+    }
+    if (!finish) {
+      sink->Abandon();
+      return -1;
+    }
+    AnsiString stored;
+    const std::int32_t code = sink->Finish(stored);
+    EXPECT_EQ(stored, "T");
+    return code;
+  }
+
+  using Rows = std::vector<std::vector<std::string>>;
+  const Rows before{{"1", "x", "p"}, {"2", "y", "q"}};
+  MemoryConnection conn;
+  Definition def = Def("T", {2, 0, 1}, "4 3 2");
+  StoreSettings settings{kSaveAccess, {}, true, {}};
+  test::RecordingBoxes boxes;
+  Alerts alerts{boxes, "Tablink"};
+};
+
+TEST_F(TableStore, RecordsBecomeRowsInOneTransaction) {
+  ASSERT_EQ(Receive(), 0);
+  EXPECT_EQ(conn.Rows("T"), (Rows{{"1", "x", "p"}, {"2", "y", "q"}, {"q", "ab", ""}, {"r", "cd", ""}}));
+  def.LastSpace = "1";
+  ASSERT_EQ(Receive(false), 0);
+  EXPECT_EQ(conn.Rows("T"), (Rows{{"q ", "ab  ", ""}, {"r ", "cd  ", ""}}));
+  EXPECT_FALSE(conn.InTransaction());
+  EXPECT_FALSE(conn.GetTable().IsOpen());
+  EXPECT_TRUE(conn.Misuse().empty());
+}
+
+TEST_F(TableStore, OverwriteDeletesInsideTheTransactionAndAnAbandonRestores) {
+  settings.Append = false;
+  std::unique_ptr<RecordSink> sink;
+  ASSERT_EQ(OpenTableReceive(conn, settings, def, Received("4 3 2", 2, 1, def), alerts, sink), 0);
+  EXPECT_TRUE(conn.InTransaction());
+  EXPECT_TRUE(conn.Rows("T").empty());
+  Feed(*sink, "ab  zzzq \r\n");
+  EXPECT_EQ(conn.Rows("T").size(), 1u);
+  sink->Abandon();
+  EXPECT_EQ(conn.Rows("T"), before);
+  EXPECT_FALSE(conn.InTransaction());
+  EXPECT_FALSE(conn.GetTable().IsOpen());
+  EXPECT_TRUE(conn.Misuse().empty());
+}
+
+TEST_F(TableStore, EachFailingStepEndsWithItsCodeAndLeavesTheRowsAsBefore) {
+  struct Case {
+    const char* what;
+    std::function<void(MemoryConnection&)> arrange;
+    bool append;
+    std::int32_t code;
+  };
+  const auto failOn = [](TableOp op, int nth = 1) { return [=](MemoryConnection& c) { c.FailOn(op, nth); }; };
+  const auto refuse = [](TableAbility a) { return [=](MemoryConnection& c) { c.Refuse(a); }; };
+  const Case cases[] = {
+      {"begin", failOn(TableOp::BeginTrans), true, 24},
+      {"open", failOn(TableOp::Open), true, 24},
+      {"add", refuse(TableAbility::Add), true, 25},
+      {"update", refuse(TableAbility::Update), true, 26},
+      {"delete", refuse(TableAbility::Delete), true, 27},
+      {"read-only", [](MemoryConnection& c) { c.SetReadOnly(); }, true, 28},
+      {"first", failOn(TableOp::First), false, 35},
+      {"count", failOn(TableOp::RecordCount), false, 35},
+      {"second delete", failOn(TableOp::Delete, 2), false, 35},
+      {"edit", failOn(TableOp::Edit), true, 28},
+      {"second append", failOn(TableOp::Append, 2), false, 29},
+      {"set", failOn(TableOp::SetField, 2), true, 30},
+      {"post", failOn(TableOp::Post, 2), true, 31},
+      {"close", failOn(TableOp::Close), false, 32},
+      {"commit", failOn(TableOp::CommitTrans), false, 33},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemoryConnection fresh;
+    fresh.AddTable("T", {"A", "B", "C"}, before);
+    conn = std::move(fresh);
+    boxes.shown.clear();
+    c.arrange(conn);
+    EXPECT_EQ(Receive(c.append), c.code);
+    EXPECT_EQ(conn.Rows("T"), before);
+    EXPECT_FALSE(conn.InTransaction());
+    EXPECT_FALSE(conn.GetTable().IsOpen());
+    EXPECT_TRUE(conn.Misuse().empty());
+    if (c.code == 32 || c.code == 33) {
+      ASSERT_EQ(boxes.shown.size(), 1u);
+      EXPECT_EQ(boxes.shown[0].title, "T");
+      EXPECT_EQ(boxes.shown[0].text, c.code == 32 ? "テーブルをクローズできません" : "テーブルを更新できません");
+    } else {
+      EXPECT_TRUE(boxes.shown.empty());
+    }
+  }
+}
+
+TEST_F(TableStore, RowsAreSentAsRecordsAndAnEmptyCellStopsTheSend) {
+  conn.AddTable("S", {"A", "B", "C"}, {{"12345", "x", "p"}, {"1", "yy", "q"}});
+  SendJob job;
+  ASSERT_EQ(PrepareTableSend(conn, Def("S", {2, 1, 3}, "4 3 2"), "ITEM.DAT", job), 0);
+  EXPECT_EQ(job.FieldText, "* created by BHT\r\nfile\tITEM.DAT\r\nsize\t22\r\nrecords\t2\r\nfields\t4 3 2\r\n");
+  EXPECT_EQ(Drain(job), "x   123p \r\nyy  1  q \r\n");
+
+  // Only FieldCount fields are sent; a store that cannot count is walked.
+  conn.HideCount();
+  ASSERT_EQ(PrepareTableSend(conn, Def("S", {3}, "4 3 2"), "ITEM.DAT", job), 0);
+  EXPECT_EQ(job.FieldText, "* created by BHT\r\nfile\tITEM.DAT\r\nsize\t12\r\nrecords\t2\r\nfield\t4\r\n");
+  EXPECT_EQ(Drain(job), "p   \r\nq   \r\n");
+
+  std::array<std::uint8_t, kBlockData> block;
+  conn.AddTable("E", {"A", "B"}, {{"1", "2"}, {"3", ""}});
+  ASSERT_EQ(PrepareTableSend(conn, Def("E", {1, 2}, "1 1"), "ITEM.DAT", job), 0);
+  try {
+    job.Source->ReadBlock(block);
+    ADD_FAILURE() << "an empty cell was sent";
+  } catch (const StoreError& e) {
+    EXPECT_EQ(e.Code, 36);
+  }
+  ASSERT_EQ(PrepareTableSend(conn, Def("E", {1, 0}, "1 1"), "ITEM.DAT", job), 0);
+  EXPECT_THROW(job.Source->ReadBlock(block), StoreError);  // a field without a column
+
+  conn.AddTable("Z", {"A"});
+  EXPECT_EQ(PrepareTableSend(conn, Def("Z", {1}, "1"), "ITEM.DAT", job), 9);
+  EXPECT_EQ(PrepareTableSend(conn, Def("S", {1}, "1"), "A.PD4", job), 20);
+  EXPECT_EQ(PrepareTableSend(conn, Def("S", {1}, "1 0"), "ITEM.DAT", job), 7);
+  conn.FailOn(TableOp::Open);
+  EXPECT_EQ(PrepareTableSend(conn, Def("S", {1}, "1"), "ITEM.DAT", job), 24);
+  conn.FailOn(TableOp::First);
+  EXPECT_EQ(PrepareTableSend(conn, Def("S", {1}, "1"), "ITEM.DAT", job), 34);
+  EXPECT_FALSE(conn.GetTable().IsOpen());
+  EXPECT_TRUE(conn.Misuse().empty());
 }
 
 }  // namespace

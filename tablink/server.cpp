@@ -276,8 +276,10 @@ void TablinkServer::OnPortFailure(std::int32_t code) {
 }
 
 void TablinkServer::WriteLog(std::int32_t code) {
+  // A received file's line names it as the terminal did, not as it was stored.
   const FileFacts& f = logSend_ ? sender_.Facts() : receiver_.Facts();
-  const LogEntry entry{clock_.Now(), f.BhtFName, f.FileType, f.iRecords, f.fSize, logSend_, code};
+  const LogEntry entry{clock_.Now(), logSend_ ? f.BhtFName : rxName_, f.FileType, f.iRecords, f.fSize, logSend_,
+                       code};
   if (log_.IsOpen()) log_.WriteLog(entry, ResultText);
   if (report_) report_(entry);
 }
@@ -323,6 +325,7 @@ HeaderDecision TablinkServer::Decide(std::span<const std::uint8_t> headerData) {
 
   const ReceiveKind k = ChooseReceiveKind(headerData, false, {}, {}, received_);
   d.Facts = {k.BhtFName, k.FileType, 0, k.fSize};
+  rxName_ = k.BhtFName;
   if (k.Verdict != HeaderVerdict::Accepted) return d;  // refused: NAK
   d.FNameCaption = k.BhtFName + ToAnsi(server_text::kFileReceive);
   if (IsRefusedReceiveKind(k.FileType)) {
@@ -405,6 +408,7 @@ void TablinkServer::StartSend() {
     return;
   }
   sending_ = true;
+  sender_.Timer().tw = clock_.TickCount();  // the terminal's time for its first 'C' starts now
 }
 
 }  // namespace pw::tablink

@@ -121,7 +121,7 @@ class TablinkServer final : public TransferWorker, private ComPortListener, priv
   bool sendFlag_ = false;   // a request was acknowledged
   bool sending_ = false;    // the sender runs
   bool logSend_ = false;    // the log line in question is a send's
-  FileFacts requestFacts_;  // a request that failed before its send started
+  AnsiString rxName_;       // the terminal's name of the file received last, which its log line shows
 
   std::thread worker_;
   std::atomic<bool> fStop_{false}, endCom_{false}, ended_{false}, idle_{false};

@@ -79,17 +79,18 @@ std::unique_ptr<TYmThread> TransferRig::Receiver(const Tweak& tweak) {
   return Worker(std::move(r), MemoryLink::B);
 }
 
-void TransferRig::Add(TYmThread& w) {
-  workers_.push_back({&w, false, true});
+void TransferRig::AddSlot(const void* id, const std::function<bool()>& begin, std::function<Step()> pass,
+                          std::function<void()> finish) {
+  workers_.push_back({id, std::move(pass), std::move(finish), false, true});
   const std::size_t i = workers_.size() - 1;
-  const bool running = w.Begin();
-  if (!running) w.Finish();
+  const bool running = begin();
+  if (!running) workers_[i].finish();
   workers_[i].ended = !running;
   workers_[i].busy = false;
 }
 
-void TransferRig::Aside(TYmThread& w, const std::function<void()>& fn) {
-  auto slot = std::find_if(workers_.begin(), workers_.end(), [&](const Slot& s) { return s.worker == &w; });
+void TransferRig::AsideSlot(const void* w, const std::function<void()>& fn) {
+  auto slot = std::find_if(workers_.begin(), workers_.end(), [&](const Slot& s) { return s.worker == w; });
   const bool wasBusy = slot != workers_.end() && slot->busy;
   if (slot != workers_.end()) slot->busy = true;
   fn();
@@ -101,11 +102,11 @@ bool TransferRig::Turn() {
   for (std::size_t i = 0; i < workers_.size(); ++i) {
     if (workers_[i].ended || workers_[i].busy) continue;
     workers_[i].busy = true;
-    const TYmThread::PassResult r = workers_[i].worker->Pass();
-    if (r == TYmThread::PassResult::Ended) workers_[i].worker->Finish();
+    const Step r = workers_[i].pass();
+    if (r == Step::Ended) workers_[i].finish();
     workers_[i].busy = false;
-    workers_[i].ended = r == TYmThread::PassResult::Ended;
-    worked = worked || r != TYmThread::PassResult::Idle;
+    workers_[i].ended = r == Step::Ended;
+    worked = worked || r != Step::Idle;
   }
   for (ScriptPeer* p : peers_) worked = p->Poll() || worked;
   return worked;

@@ -106,12 +106,26 @@ class TransferRig {
   /// A receive into the rig's folder "rx" on the terminal's end.
   std::unique_ptr<TYmThread> Receiver(const Tweak& tweak = {});
 
-  /// Begins \p w and lets it take its turns from now on.
-  void Add(TYmThread& w);
+  /// Begins \p w and lets it take its turns from now on. Any worker with
+  /// Begin, Pass and Finish: the library's and the table server's.
+  template <class Worker>
+  void Add(Worker& w) {
+    AddSlot(&w, [&w] { return w.Begin(); },
+            [&w] {
+              const auto r = w.Pass();
+              return r == Worker::PassResult::Ended ? Step::Ended
+                     : r == Worker::PassResult::Idle ? Step::Idle
+                                                     : Step::Worked;
+            },
+            [&w] { w.Finish(); });
+  }
   void Add(ScriptPeer& p) { peers_.push_back(&p); }
   /// Runs \p fn (a call from another thread, such as a forced end) while
   /// \p w takes no turns, as if it were blocked on the port's write lock.
-  void Aside(TYmThread& w, const std::function<void()>& fn);
+  template <class Worker>
+  void Aside(Worker& w, const std::function<void()>& fn) {
+    AsideSlot(&w, fn);
+  }
   /// Turns until \p done holds; false if \p limitMs of virtual time passed first.
   bool RunUntil(const std::function<bool()>& done, std::uint64_t limitMs = 3'600'000);
   /// Turns until every added worker has ended (and finished).
@@ -120,11 +134,17 @@ class TransferRig {
   std::filesystem::path Rx() const { return dir / "rx"; }
 
  private:
+  enum class Step { Worked, Idle, Ended };
   struct Slot {
-    TYmThread* worker;
+    const void* worker;
+    std::function<Step()> pass;
+    std::function<void()> finish;
     bool ended;
     bool busy = false;  // in a pass (and perhaps asleep in it)
   };
+  void AsideSlot(const void* w, const std::function<void()>& fn);
+  void AddSlot(const void* id, const std::function<bool()>& begin, std::function<Step()> pass,
+               std::function<void()> finish);
   bool Turn();
   std::vector<Slot> workers_;
   std::vector<ScriptPeer*> peers_;

@@ -59,6 +59,36 @@ struct Ending {
 struct YmTimer {
   std::uint32_t tw = 0;
   std::uint32_t Tmr = 0;
+  /// Milliseconds from the tick \p now until the timeout is due (0 when it
+  /// is); a wrapped counter counts from 0.
+  std::uint32_t Left(std::uint32_t now) const {
+    const std::uint32_t elapsed = now >= tw ? now - tw : now;
+    return Tmr > elapsed ? Tmr - elapsed : 0;
+  }
+};
+
+/// The terminal's cancel among the bytes a machine passed over unread: two
+/// CANs in a row within one read.
+class CancelWatch {
+ public:
+  /// A new read begins.
+  void NewRead() { canSeen_ = false; }
+  void Passed(std::span<const std::uint8_t> bytes) {
+    for (const std::uint8_t b : bytes) {
+      if (b == kCancelByte && canSeen_) cancelled_ = true;
+      canSeen_ = b == kCancelByte;
+    }
+  }
+  /// True once after a cancel was seen.
+  bool Take() {
+    const bool c = cancelled_;
+    cancelled_ = false;
+    return c;
+  }
+
+ private:
+  static constexpr std::uint8_t kCancelByte = 0x18;
+  bool canSeen_ = false, cancelled_ = false;
 };
 
 /// What the history log says of the file in transfer.

@@ -46,7 +46,7 @@ void TYmThread::Execute() {
       while (true) {
         const PassResult r = Pass();
         if (r == PassResult::Ended) break;
-        if (r == PassResult::Idle) port_.WaitForInput(TimeLeft());
+        if (r == PassResult::Idle) port_.WaitForInput(Timer().Left(clock_.TickCount()));
       }
     }
     Finish();
@@ -55,13 +55,6 @@ void TYmThread::Execute() {
     ended_ = true;
     view_.TransferEnded();
   }
-}
-
-std::uint32_t TYmThread::TimeLeft() {
-  const YmTimer& t = Timer();
-  const std::uint32_t now = clock_.TickCount();
-  const std::uint32_t elapsed = now >= t.tw ? now - t.tw : now;  // a wrapped counter restarts at 0
-  return t.Tmr > elapsed ? t.Tmr - elapsed : 0;
 }
 
 bool TYmThread::Begin() {
@@ -111,15 +104,14 @@ TYmThread::PassResult TYmThread::Pass() {
     }
     if (EndProg) return PassResult::Ended;
 
-    canSeen_ = false;
+    cancel_.NewRead();
     const std::int32_t n = port_.ReadCom(RxBuf);
     const std::span<const std::uint8_t> bytes(RxBuf, static_cast<std::size_t>(n));
     if (req_.TxFlag)
       n == 0 ? sender_.SendTimeout() : sender_.SendProc(bytes);
     else
       n == 0 ? receiver_.RcvTimeout() : receiver_.RcvProc(bytes);
-    if (peerCancelled_ && !EndProg) End({.code = result::Aborted, .log = true, .scope = EndScope::Batch});
-    peerCancelled_ = false;
+    if (cancel_.Take() && !EndProg) End({.code = result::Aborted, .log = true, .scope = EndScope::Batch});
     state_ = State();
     if (EndProg) return PassResult::Ended;
     return n == 0 ? PassResult::Idle : PassResult::Worked;
@@ -217,10 +209,7 @@ void TYmThread::Dropped(std::span<const std::uint8_t> bytes) {
   // Two CANs in a row are the terminal's cancel, even where its bytes are
   // otherwise passed over.
   if (EndProg || (!req_.TxFlag && State() == TYmComStat::SS0)) return;
-  for (const std::uint8_t b : bytes) {
-    if (b == CAN && canSeen_) peerCancelled_ = true;
-    canSeen_ = b == CAN;
-  }
+  cancel_.Passed(bytes);
 }
 
 void TYmThread::OnPortWrite(std::uint32_t tick) { Timer().tw = tick; }

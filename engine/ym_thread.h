@@ -112,8 +112,6 @@ class TYmThread : public TransferWorker, private ComPortListener, private YmHost
   void ShowLabelAnsi(std::string_view ansi) { view_.SetLabel(FromAnsi(ansi)); }
   void CloseFiles();
   void HandleFailure(const std::string& message);
-  /// Milliseconds until the running timeout is due.
-  std::uint32_t TimeLeft();
 
   ComPort port_;
   Clock& clock_;
@@ -131,8 +129,7 @@ class TYmThread : public TransferWorker, private ComPortListener, private YmHost
   std::atomic<TYmComStat> state_{TYmComStat::SS0};
 
   bool EndProg = false;
-  bool canSeen_ = false;        // the last byte dropped this pass was a CAN
-  bool peerCancelled_ = false;  // two CANs in a row among dropped bytes
+  CancelWatch cancel_;
   HistoryLog Flog;
   bool FlogOpen = false;
   std::uint8_t RxBuf[kRxBufSize] = {};

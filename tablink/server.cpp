@@ -23,7 +23,6 @@
 
 namespace pw::tablink {
 
-using ymodem::CAN;
 using S = TYmComStat;
 
 namespace {
@@ -79,7 +78,7 @@ void TablinkServer::Execute() {
       while (true) {
         const PassResult r = Pass();
         if (r == PassResult::Ended) break;
-        if (r == PassResult::Idle) port_.WaitForInput(TimeLeft());
+        if (r == PassResult::Idle) port_.WaitForInput(Timer().Left(clock_.TickCount()));
       }
     }
     Finish();
@@ -89,13 +88,6 @@ void TablinkServer::Execute() {
     idle_ = false;
     view_.TransferEnded();
   }
-}
-
-std::uint32_t TablinkServer::TimeLeft() {
-  const YmTimer& t = Timer();
-  const std::uint32_t now = clock_.TickCount();
-  const std::uint32_t elapsed = now >= t.tw ? now - t.tw : now;
-  return t.Tmr > elapsed ? t.Tmr - elapsed : 0;
 }
 
 bool TablinkServer::Begin() {
@@ -142,15 +134,14 @@ TablinkServer::PassResult TablinkServer::Pass() {
     }
     idle_ = Waiting();
 
-    canSeen_ = false;
+    cancel_.NewRead();
     const std::int32_t n = port_.ReadCom(rxBuf_);
     const std::span<const std::uint8_t> bytes(rxBuf_, static_cast<std::size_t>(n));
     if (sending_)
       n == 0 ? sender_.SendTimeout() : sender_.SendProc(bytes);
     else
       n == 0 ? receiver_.RcvTimeout() : receiver_.RcvProc(bytes);
-    if (peerCancelled_ && !EndProg) End({.code = result::Aborted, .log = true, .scope = EndScope::Batch});
-    peerCancelled_ = false;
+    if (cancel_.Take() && !EndProg) End({.code = result::Aborted, .log = true, .scope = EndScope::Batch});
     idle_ = Waiting();
     if (EndProg) return PassResult::Ended;
     return n == 0 ? PassResult::Idle : PassResult::Worked;
@@ -259,10 +250,7 @@ void TablinkServer::ReturnToWaiting() {
 
 void TablinkServer::Dropped(std::span<const std::uint8_t> bytes) {
   if (EndProg || (!sending_ && receiver_.State() == S::SS0)) return;
-  for (const std::uint8_t b : bytes) {
-    if (b == CAN && canSeen_) peerCancelled_ = true;
-    canSeen_ = b == CAN;
-  }
+  cancel_.Passed(bytes);
 }
 
 void TablinkServer::OnPortWrite(std::uint32_t tick) { Timer().tw = tick; }

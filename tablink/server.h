@@ -102,7 +102,6 @@ class TablinkServer final : public TransferWorker, private ComPortListener, priv
   void HandleFailure(const std::string& message);
   TYmComStat State() const { return sending_ ? sender_.State() : receiver_.State(); }
   YmTimer& Timer() { return sending_ ? sender_.Timer() : receiver_.Timer(); }
-  std::uint32_t TimeLeft();
   bool Waiting() const;
 
   ComPort port_;
@@ -127,7 +126,7 @@ class TablinkServer final : public TransferWorker, private ComPortListener, priv
   std::atomic<bool> fStop_{false}, endCom_{false}, ended_{false}, idle_{false};
   std::atomic<std::int32_t> errorNo_{0};
   bool EndProg = false;
-  bool canSeen_ = false, peerCancelled_ = false;
+  CancelWatch cancel_;
   HistoryLog log_;
   std::uint8_t rxBuf_[kRxBufSize] = {};
 };

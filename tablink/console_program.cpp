@@ -13,6 +13,7 @@
 #include "platform/codepage.h"
 #include "platform/registry.h"
 #include "tablink/result_texts.h"
+#include "tablink/stores/data_source.h"
 #include "tablink/tablink.h"
 
 namespace pw::tablink {
@@ -85,7 +86,12 @@ int RunConsoleTablink(int argc, char** argv) {
                .osVersion = GetOsVersion,
                .alreadyRunning = {},
                .definitions = definitions,
-               .connect = {}});
+               .connect = [&alerts](std::int32_t saveType, const std::string& source) {
+                 std::string why;
+                 std::unique_ptr<TableConnection> c = ConnectDataSource(saveType, source, why);
+                 if (!c) std::fprintf(stderr, "%s: %s\n", alerts.Title().c_str(), why.c_str());
+                 return c;
+               }});
   if (const std::optional<int> refused = app.StartUp()) return *refused;
   if (!app.Connect()) {
     app.FormClose(std::nullopt);

@@ -46,6 +46,16 @@ class Table {
   virtual bool Post() = 0;
   /// Deletes the current row; the next one becomes current.
   virtual bool Delete() = 0;
+  /// Deletes every row: from the first, as many rows as the table reports.
+  /// A store that can empty a table in one statement does so instead.
+  virtual bool DeleteAll() {
+    if (!First()) return false;
+    const std::int64_t rows = RecordCount();
+    if (rows < 0) return false;
+    for (std::int64_t i = 0; i < rows; ++i)
+      if (!Delete()) return false;
+    return true;
+  }
   /// The cell of the current row at \p index (from 0), as text.
   virtual bool GetField(std::int32_t index, AnsiString& value) = 0;
   virtual bool SetField(std::int32_t index, std::string_view value) = 0;

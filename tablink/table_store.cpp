@@ -166,11 +166,7 @@ std::int32_t OpenTableReceive(TableConnection& connection, const StoreSettings& 
   if (!table.CanModify()) return fail(code::CannotEdit);
   if (!settings.Append) {
     // Emptied inside the transaction: an abandoned transfer gets the rows back.
-    if (!table.First()) return fail(code::ClearFailed);
-    const std::int64_t rows = table.RecordCount();
-    if (rows < 0) return fail(code::ClearFailed);
-    for (std::int64_t i = 0; i < rows; ++i)
-      if (!table.Delete()) return fail(code::ClearFailed);
+    if (!table.DeleteAll()) return fail(code::ClearFailed);
   }
   if (!table.Edit()) return fail(code::CannotEdit);
   sink = std::make_unique<TableStoreSink>(connection, def, layout, alerts);

@@ -90,7 +90,9 @@ Record ConvertOldDefinition(const Record& old);
 /// first three characters, or the program folder's drive) + "Users\Public";
 /// without that folder, the program folder; else + "\Tessaly", made when
 /// missing (the program folder if that fails). \p folder gets the folder
-/// found, the editor's default folder.
+/// found, the editor's default folder. On Linux, which has no drive letters,
+/// WorkFolder names the folder that plays the drive as a whole, and without
+/// it the system drive (SystemDrive()) plays it.
 std::filesystem::path LocateDefinitionFile(Registry& registry, std::filesystem::path* folder = nullptr);
 
 /// The file, record by record.
@@ -112,6 +114,8 @@ class DefinitionFile {
   /// File size / 912.
   std::int32_t RecordCount();
   bool ReadRecord(std::int32_t n, Record& r);
+  /// Writes record \p n, at most one past the last (an append); false on a
+  /// file opened for reading only.
   bool WriteRecord(std::int32_t n, const Record& r);
   bool AppendRecord(const Record& r) { return WriteRecord(RecordCount(), r); }
   /// Keeps records 0..n.
@@ -120,6 +124,7 @@ class DefinitionFile {
  private:
   std::FILE* f_ = nullptr;
   std::filesystem::path path_;
+  bool writable_ = false;  ///< opened by OpenReadWrite
 };
 
 /// The definition a transfer of \p bhtName uses, searched in records 1 to

@@ -23,6 +23,9 @@ void Put(Record& r, std::size_t at, std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size(); ++i) r[at + i] = static_cast<std::uint8_t>(bytes[i]);
 }
 
+// The old layout's text: a length byte and the characters.
+std::string Counted(std::string_view text) { return static_cast<char>(text.size()) + std::string(text); }
+
 std::string FileBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -91,8 +94,10 @@ TEST(DefinitionRecords, DefinitionIsLaidOutAtItsOffsets) {
 TEST(DefinitionRecords, HeaderReadingRules) {
   // Marker (13 bytes): the server compares seven characters, the editor up to
   // twelve; the two texts are taken only on a match.
-  for (const auto& [marker, server, editor] : {std::tuple{"Ver2.00"s, true, true}, {"Ver2.00xyz"s, true, false},
-                                               {"Ver2.00ABCDEF"s, true, false}, {"Ver2.0"s, false, false}}) {
+  for (const auto& [marker, server, editor] : {std::tuple{"Ver2.00"s, true, true},
+                                               {"Ver2.00xyz"s, true, false},
+                                               {"Ver2.00ABCDEF"s, true, false},
+                                               {"Ver2.0"s, false, false}}) {
     Record r{};
     Put(r, 0, marker);
     Put(r, 14, "C:\\data");
@@ -136,9 +141,9 @@ TEST(DefinitionRecords, OldLayoutBecomesTheCurrentOne) {
   h.SaveLog = true;
   h.LogFileMode = 1;
   Record old = EncodeHeader(h);
-  Put(old, 0, "\x07Ver1.00");
-  Put(old, 14, "\x0D" "C:\\book\\a.xls");
-  Put(old, 396, "\x07" + kLogFolder);
+  Put(old, 0, Counted("Ver1.00"));
+  Put(old, 14, Counted("C:\\book\\a.xls"));
+  Put(old, 396, Counted(kLogFolder));
   h.VerStr = "Ver2.00";
   h.DataSource = "C:\\book\\a.xls";
   h.LogFolder = kLogFolder;
@@ -151,17 +156,17 @@ TEST(DefinitionRecords, OldLayoutBecomesTheCurrentOne) {
   d.Delimiter = 1;
   d.LastSpace = "";
   Record oldDef = EncodeDefinition(d);
-  Put(oldDef, 0, "\x0C" "ABCDEFGHIJKL");  // the longest name
-  Put(oldDef, 14, "\x05Sheet");
-  Put(oldDef, 396, "\x04" "10 2");
-  Put(oldDef, 653, "\x01" "0");
+  Put(oldDef, 0, Counted("ABCDEFGHIJKL"));  // the longest name
+  Put(oldDef, 14, Counted("Sheet"));
+  Put(oldDef, 396, Counted("10 2"));
+  Put(oldDef, 653, Counted("0"));
   d.BhtFile = "ABCDEFGHIJKL";
   d.SaveName = "Sheet";
   d.FieldWidths = "10 2";
   d.LastSpace = "0";
   EXPECT_EQ(ConvertOldDefinition(oldDef), EncodeDefinition(d));
 
-  Put(oldDef, 14, "\xFF" + std::string(255, 'x'));  // a full 255-byte text
+  Put(oldDef, 14, Counted(std::string(255, 'x')));  // a full 255-byte text
   EXPECT_EQ(DecodeDefinition(ConvertOldDefinition(oldDef)).SaveName, std::string(255, 'x'));
 }
 
@@ -261,7 +266,7 @@ TEST(DefinitionFileLocation, PublicFolderOfTheWorkDriveOrTheProgramFolder) {
 
   const fs::path pub = drive.Path() / "Users" / "Public";
   fs::create_directories(pub);
-  setWork(RegistryRoot::LocalMachine, "");          // empty: as if absent
+  setWork(RegistryRoot::LocalMachine, "");         // empty: as if absent
   setWork(RegistryRoot::CurrentUser, "/nowhere");  // only the machine's value counts
   EXPECT_EQ(LocateDefinitionFile(registry, &folder), pub / "Tessaly" / "TablinkCdf.Def");
   EXPECT_TRUE(fs::is_directory(pub / "Tessaly"));

@@ -274,8 +274,9 @@ TEST(BhtsimProgram, AnswersHelpAndRefusesBadCommandLinesWithTwo) {
   Process help(Bhtsim({"--help"}));
   ASSERT_TRUE(help.Wait(5000));
   EXPECT_EQ(help.Code(), 0);
-  for (const char* word : {"usage: bhtsim receive", "--drop-ack", "--nak N[@B]", "--can-at", "--corrupt-block",
-                           "--silent", "--noise", "--stretch", "--eot-b0", "--expect-cancel", "Exit status"})
+  for (const char* word :
+       {"usage: bhtsim receive", "bhtsim request NAME", "--drop-ack", "--nak N[@B]", "--can-at", "--corrupt-block",
+        "--silent", "--noise", "--stretch", "--eot-b0", "--expect-cancel", "Exit status"})
     EXPECT_NE(help.Output().find(word), std::string::npos) << word;
 
   WriteFile(dir.Path() / "odd.dat", std::string(33, 'x'));
@@ -334,6 +335,26 @@ TEST(BhtsimProgram, EndsOnThePcsCancelAndOnSilence) {
   EXPECT_EQ(silent.Code(), 1);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1000));
   EXPECT_TRUE(heard.empty()) << "--silent sent something";
+}
+
+TEST(BhtsimProgram, ARefusedRequestEndsWithItsOwnLine) {
+  test::TempDrive dir;
+  Pty pty;
+  Process sim(Bhtsim({"request", "MASTER.DAT", "--port", pty.path, "--dir", dir.Path().string(), "--timeout", "5"}));
+  // The PC idles with 'C' until the request comes.
+  std::string request;
+  for (int i = 0; i < 20 && request.size() < 133; ++i) {
+    pty.Write("C");
+    request += pty.Read(300);
+  }
+  const Bytes expected = RequestBlock("MASTER.DAT");
+  EXPECT_EQ(request, std::string(expected.begin(), expected.end()));
+  pty.Write("\x06\x18");  // ACK, then the refusal
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  pty.Write("\x18");
+  ASSERT_TRUE(sim.Wait(5000));
+  EXPECT_EQ(sim.Code(), 1);
+  EXPECT_EQ(sim.Output(), "request MASTER.DAT refused: cancelled by peer\n");
 }
 
 }  // namespace

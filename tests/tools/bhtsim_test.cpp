@@ -346,6 +346,11 @@ TEST(BhtsimOptions, ReadsEveryOptionOfEachMode) {
   ASSERT_TRUE(n);
   EXPECT_EQ(n->nakTimes, 3u);
   EXPECT_EQ(n->nakBlock, 1u) << "the first data block by default";
+  const auto q = Parse({"request", "--port", "p", "MASTER.DAT", "--dir", "d", "--nak", "1"});
+  ASSERT_TRUE(q);
+  EXPECT_EQ(q->mode, Mode::kRequest);
+  EXPECT_EQ(q->request, "MASTER.DAT");
+  EXPECT_EQ(q->dir, "d");
   EXPECT_TRUE(Parse({"--help"})->help);
   EXPECT_TRUE(Parse({"send", "--bogus", "--help"})->help);
 }
@@ -376,6 +381,13 @@ TEST(BhtsimOptions, RefusesWhatCannotBeRun) {
       {"send", "--port", "p", "--file", "f", "--fill", "FF"},
       {"send", "--port", "p", "--file", "f", "--corrupt-block", "99999999999999999999"},
       {"send", "--port", "p", "--file", "f", "receive"},
+      {"send", "--port", "p", "--file", "f", "NAME"},
+      {"request", "--port", "p", "--dir", "d"},
+      {"request", "A", "--port", "p"},
+      {"request", "A", "B", "--port", "p", "--dir", "d"},
+      {"request", "ABCDEFGHIJKLM", "--port", "p", "--dir", "d"},
+      {"request", "A", "--port", "p", "--dir", "d", "--batches", "2"},
+      {"request", "A", "--port", "p", "--dir", "d", "--file", "f"},
   };
   for (const auto& args : bad) {
     std::string error;
@@ -443,6 +455,21 @@ TEST(BhtsimBatch, NamesTheFilesAsTheTerminalDoes) {
   EXPECT_TRUE(BuildBatch(o, Bytes(5, 'x'), error)) << "name, 0x00, size, 0x00 fill exactly 128 bytes";
   o.as = std::string(126, 'N');
   EXPECT_FALSE(BuildBatch(o, Bytes(5, 'x'), error)) << "one byte too many";
+}
+
+TEST(BhtsimBatch, RequestBlockCarriesTheNameInFourteenBytes) {
+  for (const std::string name : {"MASTER.DAT", "ABCDEFGHIJKL"}) {
+    Bytes data(kSmallData, 0x00);
+    const std::string text = "#D" + name + std::string(12 - name.size(), ' ');
+    std::copy(text.begin(), text.end(), data.begin());
+    const std::uint16_t crc = CalcCrc16(data.data(), data.size());
+    Bytes expected{SOH, 0x00, 0xFF};
+    expected.insert(expected.end(), data.begin(), data.end());
+    expected.push_back(static_cast<std::uint8_t>(crc >> 8));
+    expected.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    EXPECT_EQ(RequestBlock(name), expected) << name;
+    EXPECT_EQ(expected[3 + 14], 0x00) << "the name part ends with the 15th byte";
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -685,7 +712,7 @@ struct ReceiveRun {
   void Run(Options o) {
     std::FILE* out = std::tmpfile();
     Link link(line, nullptr, o.noise);
-    outcome = Receiver(link, o, out).Run();
+    outcome = o.mode == Mode::kRequest ? RunRequest(link, o, out) : Receiver(link, o, out).Run();
     std::rewind(out);
     char buf[4096];
     report.assign(buf, std::fread(buf, 1, sizeof buf, out));
@@ -873,6 +900,77 @@ TEST(BhtsimReceive, AFileCutShortMakesTheRunFail) {
   EXPECT_EQ(run.outcome.kind, Kind::kFailed);
   EXPECT_NE(run.outcome.message.find("2048 of 5000"), std::string::npos) << run.outcome.message;
   EXPECT_EQ(run.Stored("S").size(), 2048u) << "kept as it came";
+}
+
+// ---------------------------------------------------------------------------
+// Requesting a file
+
+// The PC idles with 'C'; the request block is answered by `answer`, and
+// then, if it serves the request, the PC sends the batch.
+struct PcRequested {
+  ScriptedLine& line;
+  PcSender pc;
+  Bytes request;
+  std::function<void()> answer;
+  bool serves = true;
+
+  PcRequested(ScriptedLine& l, Files batch) : line(l), pc(l, {std::move(batch)}) {
+    answer = [this] { line.Deliver({ACK}); };
+    line.Deliver({kC});
+    line.onWrite = [this](const Bytes& w) {
+      if (request.empty() && w.size() == kSmallBlock) {
+        request = w;
+        answer();
+      } else if (!request.empty() && serves) {
+        for (std::uint8_t b : w) pc.Answer(b);
+      }
+    };
+  }
+};
+
+TEST(BhtsimRequest, SendsTheRequestThenTakesTheBatchItBrings) {
+  ReceiveRun run;
+  const std::string fldText = "* created by BHT\r\nfile\tMASTER.DAT\r\n";
+  const Bytes data = Counting(1500);
+  PcRequested pc(run.line, {{"MASTER.FLD", Bytes(fldText.begin(), fldText.end())}, {"MASTER.DAT", data}});
+  Options o = run.Defaults();
+  o.mode = Mode::kRequest;
+  o.request = "MASTER.DAT";
+  run.Run(o);
+  EXPECT_EQ(run.outcome.kind, Kind::kDone) << run.outcome.message;
+  EXPECT_EQ(ExitCode(run.outcome, false), 0);
+  EXPECT_EQ(pc.request, RequestBlock("MASTER.DAT"));
+  EXPECT_EQ(pc.pc.state, PcSender::State::kDone);
+  EXPECT_EQ(run.report, "stored MASTER.FLD 35\nstored MASTER.DAT 1500\n");
+  EXPECT_EQ(run.Stored("MASTER.DAT"), data);
+  const auto& w = run.line.writes;
+  ASSERT_GE(w.size(), 2u);
+  EXPECT_EQ(w[1].bytes, Bytes{kC}) << "the batch is asked for with 'C' as a receiver does";
+}
+
+TEST(BhtsimRequest, ARefusalIsReportedAsSuch) {
+  // The PC cancels at once behind its ACK, or after the terminal's first 'C'.
+  for (const std::uint64_t after : {5u, 300u}) {
+    ReceiveRun run;
+    PcRequested pc(run.line, {{"X", Counting(10)}});
+    pc.serves = false;
+    pc.answer = [&] {
+      run.line.Deliver({ACK});
+      run.line.Deliver({CAN}, after);
+      run.line.Deliver({CAN}, after + 100);
+    };
+    Options o = run.Defaults();
+    o.mode = Mode::kRequest;
+    o.request = "NONE.DAT";
+    run.Run(o);
+    EXPECT_EQ(run.outcome.kind, Kind::kPeerCancelled);
+    EXPECT_EQ(run.outcome.cans, 2);
+    EXPECT_EQ(run.outcome.message, "request NONE.DAT refused: cancelled by peer");
+    EXPECT_EQ(ExitCode(run.outcome, false), 1);
+    EXPECT_EQ(ExitCode(run.outcome, true), 0);
+    EXPECT_EQ(run.line.writes.size(), after < 100 ? 1u : 2u) << "the request, then 'C' only if the CAN was late";
+    EXPECT_TRUE(std::filesystem::is_empty(run.dir.Path()));
+  }
 }
 
 }  // namespace

@@ -78,4 +78,11 @@ std::optional<std::vector<BatchFile>> BuildBatch(const Options& options, Bytes c
   return batch;
 }
 
+Bytes RequestBlock(std::string_view name) {
+  const std::string text = "#D" + FitB(name, kRequestNameMax);
+  Bytes block(ymodem::kSmallBlock);
+  ymodem::BuildBlock(block.data(), ymodem::SOH, 0, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  return block;
+}
+
 }  // namespace pw::bhtsim

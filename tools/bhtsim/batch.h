@@ -1,5 +1,6 @@
 // What the simulated terminal sends: the file under its name on the line,
-// preceded by a field file when field widths are given.
+// preceded by a field file when field widths are given, or the request for a
+// file from the PC.
 #pragma once
 
 #include <cstdint>
@@ -39,5 +40,10 @@ std::optional<std::string> FieldFileText(std::string_view name, const Bytes& con
 /// and \p error set, when it cannot be sent as asked: an empty file, a name
 /// and size that do not fit a header block, or a bad field layout.
 std::optional<std::vector<BatchFile>> BuildBatch(const Options& options, Bytes content, std::string& error);
+
+/// The header block that asks the PC for the file \p name (1 to 12 bytes):
+/// block 0, SOH, whose data are "#D", the name filled with blanks to twelve
+/// bytes, then 0x00 to the end; CRC-16 as every block.
+Bytes RequestBlock(std::string_view name);
 
 }  // namespace pw::bhtsim

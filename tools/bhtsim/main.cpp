@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<BatchFile> batch;
-  if (o.mode == Mode::kReceive) {
+  if (o.mode == Mode::kReceive || o.mode == Mode::kRequest) {
     std::error_code ec;
     if (!std::filesystem::is_directory(o.dir, ec)) return UsageError(o.dir + " is not a folder");
   } else {
@@ -61,6 +61,8 @@ int main(int argc, char** argv) {
       if (o.mode == Mode::kReceive) {
         Receiver receiver(link, o, stdout);
         outcome = receiver.Run();
+      } else if (o.mode == Mode::kRequest) {
+        outcome = RunRequest(link, o, stdout);
       } else {
         Sender sender(link, o, batch);
         outcome = sender.Run();

@@ -48,7 +48,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
   using namespace cli;
   Options o;
   OptionTable t;
-  t.Commands(o.mode, {{"receive", Mode::kReceive}, {"send", Mode::kSend}});
+  t.Commands(o.mode, {{"receive", Mode::kReceive}, {"send", Mode::kSend}, {"request", Mode::kRequest}});
+  std::vector<std::string> words;
+  t.Words(words);
   const auto supported = [](std::uint64_t v) {
     return v <= kSpeeds.back() && IsSupportedSpeed(static_cast<std::uint32_t>(v));
   };
@@ -56,14 +58,14 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
   t.Add("--speed", Number(o.speed, supported, "a supported speed"));
   t.Add("--timeout", Number(o.timeoutSec, 1, 24 * 3600));
   t.Add("--log", Text(o.logPath));
-  t.Add("--dir", Text(o.dir)).Only({"receive"}).RequiredFor("receive");
+  t.Add("--dir", Text(o.dir)).Only({"receive", "request"}).RequiredFor("receive").RequiredFor("request");
   t.Add("--batches", Number(o.batches, 1, 1000000)).Only({"receive"});
   t.Add("--file", Text(o.file)).Only({"send"}).RequiredFor("send");
   t.Add("--as", Text(o.as)).Only({"send"});
   t.Add("--fields", Text(o.fields)).Only({"send"});
   t.Add("--fill", Choice<std::uint8_t>(o.fill, {{"1A", 0x1A}, {"1a", 0x1A}, {"00", 0x00}})).Only({"send"});
-  t.Add("--drop-ack", Number(o.dropAck, 1, kMaxBlock)).Only({"receive"});
-  t.Add("--nak", Value{true, [&o](std::string_view v) { return ReadNak(v, o); }}).Only({"receive"});
+  t.Add("--drop-ack", Number(o.dropAck, 1, kMaxBlock)).Only({"receive", "request"});
+  t.Add("--nak", Value{true, [&o](std::string_view v) { return ReadNak(v, o); }}).Only({"receive", "request"});
   t.Add("--can-at", Number(o.canAt, 1, kMaxBlock));
   t.Add("--silent", Flag(o.silent));
   t.Add("--noise", Number(o.noise, 0, 1 << 20));
@@ -76,6 +78,20 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
       o.help = true;
       return o;
     case OptionTable::Result::kRun:
+      if (o.mode != Mode::kRequest) {
+        if (words.empty()) return o;
+        error = "unexpected word " + words[0];
+        return std::nullopt;
+      }
+      if (words.size() != 1) {
+        error = words.empty() ? "request needs a NAME" : "unexpected word " + words[1];
+        return std::nullopt;
+      }
+      o.request = words[0];
+      if (o.request.empty() || o.request.size() > kRequestNameMax || o.request.find('\0') != std::string::npos) {
+        error = "the NAME " + o.request + " is not 1 to 12 bytes";
+        return std::nullopt;
+      }
       return o;
     case OptionTable::Result::kError:
       break;
@@ -87,6 +103,7 @@ std::string_view Usage() {
   return R"(usage: bhtsim receive --port PATH --dir DIR [--batches N] [options]
        bhtsim send --port PATH --file F [--as NAME] [--fields W,W,...]
                    [--fill 1A|00] [options]
+       bhtsim request NAME --port PATH --dir DIR [options]
        bhtsim --help
 
 Plays the BHT terminal's side of a YMODEM batch transfer with the PC, on a
@@ -130,8 +147,18 @@ send     The terminal sends F to the PC as one batch. NAME is --as or else
          wait ACK. A NAK or 3 s without ACK sends the block (or EOT) again;
          the tenth failure in a row ends the run with CAN, 100 ms, CAN.
          Waiting for 'C' within the batch: 3 s, ten times.
+request  The terminal asks the PC for the file NAME (1 to 12 bytes) and
+         takes it. It waits for the PC's 'C' (up to --timeout) and sends the
+         request header: SOH, block 0, data "#D", NAME filled with blanks to
+         12 bytes, then 0x00 to the end, CRC-16; a NAK or 3 s without ACK
+         sends it again, ten times at most. Once it is acknowledged the
+         terminal receives one batch as receive does (the field file, then
+         the data file), storing the files in DIR. A CAN before any data
+         block arrived is the PC refusing the request: it prints "request
+         NAME refused: cancelled by peer" and exits with 1 (0 with
+         --expect-cancel).
 
-In both modes a CAN from the PC where the simulator waits for a control byte
+In every mode a CAN from the PC where the simulator waits for a control byte
 or a block start ends the run: it prints "cancelled by peer" (after waiting
 up to 1 s for the second CAN). A CAN inside a block is data. Input that is
 pending when the simulator writes is discarded first, as the PC does.
@@ -140,11 +167,11 @@ Options:
   --port PATH        serial device or pseudo-terminal (required)
   --speed BPS        line speed (default 115200)
   --timeout SEC      send: longest wait for the PC's first 'C'; receive:
-                     longest wait for each header; --silent: the whole run
-                     (default 60)
+                     longest wait for each header; request: both;
+                     --silent: the whole run (default 60)
   --log FILE         one line per event: bytes sent and received (control
                      bytes by name), blocks with number and size, waits
-  --dir DIR          receive: where to store the files (must exist)
+  --dir DIR          receive, request: where to store the files (must exist)
   --batches N        receive: batches to take before exiting (default 1)
   --file F           send: the file to send
   --as NAME          send: its name on the line, as given
@@ -154,14 +181,14 @@ Options:
 Misbehaviour on request (any combination). Data blocks are counted from 1
 over the whole run, across files and batches: a field file's blocks count;
 headers, EOT, repetitions and resends do not.
-  --drop-ack N       receive: no ACK for data block N (once), so the PC
-                     sends it again; the repetition gets its ACK
-  --nak N[@B]        receive: answer data block B (default 1) with NAK the
-                     first N times it arrives
+  --drop-ack N       receive, request: no ACK for data block N (once), so
+                     the PC sends it again; the repetition gets its ACK
+  --nak N[@B]        receive, request: answer data block B (default 1) with
+                     NAK the first N times it arrives
   --can-at B         send: CAN, 100 ms, CAN instead of data block B;
-                     receive: CAN, 100 ms, CAN instead of the ACK of data
-                     block B. The run then ends (exit 0; a run without
-                     a data block B ends with exit 1)
+                     receive, request: CAN, 100 ms, CAN instead of the
+                     ACK of data block B. The run then ends (exit 0; a run
+                     without a data block B ends with exit 1)
   --corrupt-block N  send: the first time data block N goes out, its first
                      data byte is inverted after the CRC was computed
   --stretch B:MS     send: the first time data block B goes out, send its
@@ -177,10 +204,10 @@ headers, EOT, repetitions and resends do not.
                      sequence: exit 0 only if two CAN bytes arrived
 
 Exit status: 0 what was expected happened (the batches or the batch went
-through, or the cancel asked for by --can-at was sent, or with
---expect-cancel the PC cancelled); 1 it did not (the PC cancelled, a
-timeout, bad data, too many retries, a port or file failure); 2 a usage
-error.
+through, the requested batch arrived, or the cancel asked for by --can-at
+was sent, or with --expect-cancel the PC cancelled); 1 it did not (the PC
+cancelled or refused, a timeout, bad data, too many retries, a port or file
+failure); 2 a usage error.
 )";
 }
 

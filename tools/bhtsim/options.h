@@ -10,11 +10,14 @@
 
 namespace pw::bhtsim {
 
-enum class Mode { kNone, kReceive, kSend };
+enum class Mode { kNone, kReceive, kSend, kRequest };
 
 /// Data blocks are counted from 1 over the whole run (see Usage); 0 means
 /// "no such block", so a rule with block 0 never fires.
 using BlockCount = std::uint64_t;
+
+/// The longest name a request can carry: the PC reads twelve bytes after "#D".
+inline constexpr std::size_t kRequestNameMax = 12;
 
 struct Options {
   Mode mode = Mode::kNone;
@@ -25,9 +28,12 @@ struct Options {
   std::uint32_t timeoutSec = 60;
   std::string logPath;  ///< empty: no log
 
-  // receive
+  // receive and request
   std::string dir;
-  std::uint32_t batches = 1;
+  std::uint32_t batches = 1;  ///< receive only
+
+  // request
+  std::string request;  ///< the name asked for, 1 to 12 bytes
 
   // send
   std::string file;

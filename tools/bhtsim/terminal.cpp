@@ -481,9 +481,13 @@ std::optional<Outcome> Sender::SendUntilAck(const Bytes& block, BlockCount count
   }
 }
 
+std::optional<Outcome> Sender::SendHeader(const Bytes& block, const std::string& what) {
+  if (auto end = WaitForC(o_.timeoutSec * 1000, 1, "within " + std::to_string(o_.timeoutSec) + " s")) return end;
+  return SendUntilAck(block, 0, what);
+}
+
 Outcome Sender::Run() {
   if (o_.silent) return SilentRun(link_, o_.timeoutSec);
-  if (auto end = WaitForC(o_.timeoutSec * 1000, 1, "within " + std::to_string(o_.timeoutSec) + " s")) return *end;
   BlockCount count = 0;  // data blocks of the batch so far
   Bytes block(kLargeBlock);
   for (std::size_t i = 0; i < batch_.size(); ++i) {
@@ -493,7 +497,9 @@ Outcome Sender::Run() {
 
     block.resize(kSmallBlock);
     BuildHeaderBlock(block.data(), file.name, static_cast<std::int32_t>(file.bytes.size()));
-    if (auto end = SendUntilAck(block, 0, "header " + file.name + " " + std::to_string(file.bytes.size()))) return *end;
+    const std::string what = "header " + file.name + " " + std::to_string(file.bytes.size());
+    // The first header waits for the PC's first 'C', as a request does.
+    if (auto end = i == 0 ? SendHeader(block, what) : SendUntilAck(block, 0, what)) return *end;
     if (auto end = WaitForC(kAckWaitMs, kTries, "for the data of " + file.name)) return *end;
 
     std::uint8_t data[kLargeData];
@@ -520,6 +526,32 @@ Outcome Sender::Run() {
   BuildEndOfBatchBlock(block.data());
   if (auto end = SendUntilAck(block, 0, "end of batch")) return *end;
   return Through(o_, {});
+}
+
+// ---------------------------------------------------------------------------
+// Request
+
+Outcome RunRequest(Link& link, const Options& o, std::FILE* report) {
+  if (o.silent) return SilentRun(link, o.timeoutSec);
+  const auto refused = [&o](Outcome out) {
+    if (out.kind == Outcome::Kind::kPeerCancelled) out.message = "request " + o.request + " refused: " + out.message;
+    return out;
+  };
+  const std::vector<BatchFile> none;
+  Sender sender(link, o, none);
+  if (auto end = sender.SendHeader(RequestBlock(o.request), "request " + o.request)) return refused(*end);
+  // A refusal comes right behind the ACK: listen for it before the 'C' that
+  // would discard it as pending input.
+  const std::uint64_t deadline = link.Now() + kAfterAckMs;
+  while (const auto b = link.Get(deadline)) {
+    if (*b == CAN) return refused(PeerCancelled(link));
+    link.LogReceived(*b, "skipped");
+  }
+  Options one = o;
+  one.batches = 1;
+  Receiver receiver(link, one, report);
+  const Outcome out = receiver.Run();
+  return receiver.DataBlocks() == 0 ? refused(out) : out;
 }
 
 }  // namespace pw::bhtsim

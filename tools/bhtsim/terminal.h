@@ -89,6 +89,8 @@ class Receiver {
   /// "stored NAME SIZE" lines go to \p report.
   Receiver(Link& link, const Options& options, std::FILE* report);
   Outcome Run();
+  /// Data blocks accepted so far.
+  BlockCount DataBlocks() const { return accepted_; }
 
  private:
   struct Block;
@@ -114,6 +116,9 @@ class Sender {
  public:
   Sender(Link& link, const Options& options, const std::vector<BatchFile>& batch);
   Outcome Run();
+  /// Waits for the PC's 'C' (up to --timeout) and sends \p block, a header of
+  /// the terminal's own, until the PC acknowledges it. Nothing once it has.
+  std::optional<Outcome> SendHeader(const Bytes& block, const std::string& what);
 
  private:
   std::optional<Outcome> WaitForC(std::uint32_t waitMs, int tries, const std::string& what);
@@ -123,5 +128,10 @@ class Sender {
   const Options& o_;
   const std::vector<BatchFile>& batch_;
 };
+
+/// The terminal asking the PC for options.request: the request block as
+/// Sender sends a header, then one batch taken as Receiver takes it. A CAN
+/// before any data block arrived is the PC refusing the request.
+Outcome RunRequest(Link& link, const Options& options, std::FILE* report);
 
 }  // namespace pw::bhtsim

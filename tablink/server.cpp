@@ -277,7 +277,10 @@ void TablinkServer::OnPortFailure(std::int32_t code) {
 
 void TablinkServer::WriteLog(std::int32_t code) {
   const FileFacts& f = logSend_ ? sender_.Facts() : receiver_.Facts();
-  const LogEntry entry{clock_.Now(), f.BhtFName, f.FileType, f.iRecords, f.fSize, logSend_, code};
+  // A received file is logged under the terminal's name, not the one its
+  // definition stores it under.
+  const AnsiString& name = logSend_ || headerName_.empty() ? f.BhtFName : headerName_;
+  const LogEntry entry{clock_.Now(), name, f.FileType, f.iRecords, f.fSize, logSend_, code};
   if (log_.IsOpen()) log_.WriteLog(entry, ResultText);
   if (report_) report_(entry);
 }
@@ -300,6 +303,12 @@ void TablinkServer::CloseFiles() {
 // Headers
 
 HeaderDecision TablinkServer::Decide(std::span<const std::uint8_t> headerData) {
+  HeaderDecision d = DecideHeader(headerData);
+  headerName_ = d.Facts.BhtFName;
+  return d;
+}
+
+HeaderDecision TablinkServer::DecideHeader(std::span<const std::uint8_t> headerData) {
   HeaderDecision d;
   if (headerData.empty()) return d;
   if (headerData[0] == 0x00) {
@@ -404,6 +413,10 @@ void TablinkServer::StartSend() {
     End({.code = rc, .log = true, .cancel = true, .scope = EndScope::Batch});
     return;
   }
+  // The wait for the terminal's first 'C' counts from the request's ACK,
+  // which set the receiver's reference; the sender's is still that of its
+  // last send, or none.
+  sender_.Timer().tw = receiver_.Timer().tw;
   sending_ = true;
 }
 

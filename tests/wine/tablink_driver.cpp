@@ -34,11 +34,26 @@ using test::Control;
 using test::Read;
 using test::Text;
 
+constexpr char kCaption[] = "Tablink通信 COM1 115.2k";
+
 struct Program : test::Program {
   Program() : test::Program(L"Tablink.exe", L"") {}
-};
 
-constexpr char kCaption[] = "Tablink通信 COM1 115.2k";
+  static bool Waits(HWND main) {
+    return Text(Control(main, progress_id::LabelFName)) == "受信待ち" &&
+           Text(Control(main, progress_id::StopBtn)) == "終了";
+  }
+  // The main window once the server waits for the terminal (\p main, or the
+  // window found by its caption); null when it does not come. A click before
+  // the server's first wait would find nothing to stop.
+  HWND Waiting(HWND main = nullptr) {
+    if (main == nullptr) main = Window(L"TMainForm", kCaption);
+    if (main == nullptr) return nullptr;
+    for (int i = 0; i < 200 && !Waits(main); ++i) Sleep(50);
+    Sleep(500);
+    return Waits(main) ? main : nullptr;
+  }
+};
 const std::string kPositionKey = std::string(kTablinkExeKey) + "\\COM1";
 
 Definition Def(const char* name, std::int32_t vector, const char* saveName, std::vector<std::int32_t> map,
@@ -124,6 +139,8 @@ TEST_F(TablinkExe, ServesARequestAndStoresAReceivedFile) {
             std::string::npos)
       << log;
 
+  // Once the batch has ended the server waits again, and the button ends the program.
+  ASSERT_NE(p.Waiting(main), nullptr);
   PostMessageW(Control(main, progress_id::StopBtn), BM_CLICK, 0, 0);
   EXPECT_EQ(p.Exit(10000), 0);
 }
@@ -138,9 +155,8 @@ TEST_F(TablinkExe, MainWindowWaitsAndItsStopButtonEndsTheProgram) {
   EXPECT_EQ(client.right, 199);
   EXPECT_EQ(client.bottom, 41);
   EXPECT_EQ(GetWindowLongW(main, GWL_STYLE) & WS_SYSMENU, 0) << "no system menu";
-  for (int i = 0; i < 100 && Text(Control(main, progress_id::StopBtn)).empty(); ++i) Sleep(50);
-  EXPECT_EQ(Text(Control(main, progress_id::LabelFName)), "受信待ち");
-  EXPECT_EQ(Text(Control(main, progress_id::StopBtn)), "終了");
+  ASSERT_NE(p.Waiting(main), nullptr) << Text(Control(main, progress_id::LabelFName)) << " / "
+                                      << Text(Control(main, progress_id::StopBtn));
 
   SetWindowPos(main, nullptr, 50, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   PostMessageW(Control(main, progress_id::StopBtn), BM_CLICK, 0, 0);
@@ -154,9 +170,8 @@ TEST_F(TablinkExe, HiddenFormStartsMinimisedAndRestoringKeepsItsPosition) {
   Definitions({Def("CSV.DAT", kToPc, "CSV.TXT", {1, 0}, "")}, {}, true);
   for (const bool restore : {false, true}) {
     Program p;
-    const HWND main = p.Window(L"TMainForm", kCaption);
+    const HWND main = p.Waiting();
     ASSERT_NE(main, nullptr);
-    for (int i = 0; i < 100 && !IsIconic(main); ++i) Sleep(50);
     EXPECT_TRUE(IsIconic(main));
     if (restore) {
       ShowWindow(main, SW_RESTORE);

@@ -266,8 +266,8 @@ void TablinkServer::OnPortFailure(std::int32_t code) {
 void TablinkServer::WriteLog(std::int32_t code) {
   // A received file's line names it as the terminal did, not as it was stored.
   const FileFacts& f = logSend_ ? sender_.Facts() : receiver_.Facts();
-  const LogEntry entry{clock_.Now(), logSend_ ? f.BhtFName : rxName_, f.FileType, f.iRecords, f.fSize, logSend_,
-                       code};
+  const AnsiString& name = logSend_ || headerName_.empty() ? f.BhtFName : headerName_;
+  const LogEntry entry{clock_.Now(), name, f.FileType, f.iRecords, f.fSize, logSend_, code};
   if (log_.IsOpen()) log_.WriteLog(entry, ResultText);
   if (report_) report_(entry);
 }
@@ -290,6 +290,12 @@ void TablinkServer::CloseFiles() {
 // Headers
 
 HeaderDecision TablinkServer::Decide(std::span<const std::uint8_t> headerData) {
+  HeaderDecision d = DecideHeader(headerData);
+  headerName_ = d.Facts.BhtFName;
+  return d;
+}
+
+HeaderDecision TablinkServer::DecideHeader(std::span<const std::uint8_t> headerData) {
   HeaderDecision d;
   if (headerData.empty()) return d;
   if (headerData[0] == 0x00) {
@@ -313,7 +319,6 @@ HeaderDecision TablinkServer::Decide(std::span<const std::uint8_t> headerData) {
 
   const ReceiveKind k = ChooseReceiveKind(headerData, false, {}, {}, received_);
   d.Facts = {k.BhtFName, k.FileType, 0, k.fSize};
-  rxName_ = k.BhtFName;
   if (k.Verdict != HeaderVerdict::Accepted) return d;  // refused: NAK
   d.FNameCaption = k.BhtFName + ToAnsi(server_text::kFileReceive);
   if (IsRefusedReceiveKind(k.FileType)) {
@@ -395,8 +400,11 @@ void TablinkServer::StartSend() {
     End({.code = rc, .log = true, .cancel = true, .scope = EndScope::Batch});
     return;
   }
+  // The wait for the terminal's first 'C' counts from the request's ACK,
+  // which set the receiver's reference; the sender's is still that of its
+  // last send, or none.
+  sender_.Timer().tw = receiver_.Timer().tw;
   sending_ = true;
-  sender_.Timer().tw = clock_.TickCount();  // the terminal's time for its first 'C' starts now
 }
 
 }  // namespace pw::tablink

@@ -91,6 +91,7 @@ class TablinkServer final : public TransferWorker, private ComPortListener, priv
   void OnInputDiscarded(std::span<const std::uint8_t> bytes) override { Dropped(bytes); }
   // ReceivePolicy: the header of a file or a request.
   HeaderDecision Decide(std::span<const std::uint8_t> headerData) override;
+  HeaderDecision DecideHeader(std::span<const std::uint8_t> headerData);
 
   HeaderDecision DecideDataFile(HeaderDecision d);
   void StartSend();
@@ -117,10 +118,10 @@ class TablinkServer final : public TransferWorker, private ComPortListener, priv
   std::int32_t entrySize_ = 0;
   FieldLayout received_;    // what the last field file said
   AnsiString requested_;    // the name of a request, until its send starts
+  AnsiString headerName_;   // the terminal's name of the file in the last header
   bool sendFlag_ = false;   // a request was acknowledged
   bool sending_ = false;    // the sender runs
   bool logSend_ = false;    // the log line in question is a send's
-  AnsiString rxName_;       // the terminal's name of the file received last, which its log line shows
 
   std::thread worker_;
   std::atomic<bool> fStop_{false}, endCom_{false}, ended_{false}, idle_{false};

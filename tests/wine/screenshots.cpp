@@ -1,8 +1,8 @@
 // Photographs the windows for the documentation: run under Wine and Xvfb with
 // COM1 and COM2 (./dev screenshots), it opens each window as a host or
 // PortwickA would, copies it from the screen and writes progress_window.bmp,
-// settings_dialog.bmp, folder_dialog.bmp, set_fld_form.bmp and
-// portwicka_main.bmp into the current folder.
+// settings_dialog.bmp, folder_dialog.bmp, set_fld_form.bmp,
+// portwicka_main.bmp and tablink_main.bmp into the current folder.
 #include <windows.h>
 
 #include <cstdio>
@@ -13,8 +13,12 @@
 #include <string>
 
 #include "library/portwick_library.h"
+#include "library/win32/progress_window.h"
 #include "library/win32/views.h"
+#include "platform/codepage.h"
 #include "portwicka/win32/views.h"
+#include "tablink/definition_file.h"
+#include "tablink/win32/views.h"
 #include "tests/support/memory_registry.h"
 
 namespace pw {
@@ -94,6 +98,15 @@ void PhotographLater(const char* caption, const char* file, std::function<void(H
   SetTimer(nullptr, 0, 1000, &Tick);
 }
 
+// Runs the thread's messages until a window ends the loop.
+void RunLoop() {
+  MSG m;
+  while (GetMessageW(&m, nullptr, 0, 0) > 0) {
+    TranslateMessage(&m);
+    DispatchMessageW(&m);
+  }
+}
+
 void Close(HWND window) {
   if (window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
 }
@@ -159,11 +172,40 @@ int Run() {
   ShowWindow(MainWindowHandle(form.Window()), SW_SHOWNORMAL);
   PhotographLater(
       "COM1 115200 bps", "portwicka_main.bmp", [&](HWND) { form.StopBtnClick(); }, L"TMainForm");
-  MSG m;
-  while (GetMessageW(&m, nullptr, 0, 0) > 0) {
-    TranslateMessage(&m);
-    DispatchMessageW(&m);
+  RunLoop();
+
+  // Tablink's main window, waiting on COM1 for the terminal with the received
+  // files going to the receive folder; its stop button ends the loop. Its
+  // class has PortwickA's name: PortwickA's has to go first.
+  UnregisterClassW(L"TMainForm", ThisModule());
+  tablink::DefinitionHeader header;
+  header.VerStr = std::string(tablink::kVersionMarker);
+  header.DataSource = ToAnsi(v.DefRxFolder);
+  header.ComSpeed = 115200;
+  const fs::path definitions = folder / std::string(tablink::kDefinitionFileName);
+  tablink::Definition item;
+  item.BhtFile = "ITEM.DAT";
+  item.SaveName = "ITEM.CSV";
+  {
+    std::ofstream out(definitions, std::ios::binary);
+    for (const tablink::Record& r : {tablink::EncodeHeader(header), tablink::EncodeDefinition(item)})
+      out.write(reinterpret_cast<const char*>(r.data()), r.size());
   }
+  tablink::Tablink server({.alerts = alerts,
+                           .registry = registry,
+                           .clock = SystemClock(),
+                           .open = OpenSerialDevice,
+                           .osVersion = GetOsVersion,
+                           .alreadyRunning = {},
+                           .definitions = definitions,
+                           .connect = {}});
+  if (server.StartUp()) return 1;
+  const std::unique_ptr<tablink::TablinkWindow> window = tablink::MakeMainWindow(server, SystemClock(), alerts);
+  ShowWindow(window->Handle(), SW_SHOWNORMAL);
+  PhotographLater(
+      "Tablink通信 COM1 115.2k", "tablink_main.bmp",
+      [](HWND w) { PostMessageW(GetDlgItem(w, progress_id::StopBtn), BM_CLICK, 0, 0); }, L"TMainForm");
+  RunLoop();
   return 0;
 }
 

@@ -602,6 +602,7 @@ bool IndexSheet(Sheet& sheet, std::string& why) {
     const Token t = s.Next();
     if (t.kind == Token::End || t.kind == Token::Error) return damaged("unfinished sheetData");
     if (t.kind == Token::Close) {
+      if (t.name != "sheetData") return damaged("unfinished sheetData");
       sheet.dataEnd = t.begin;
       break;
     }

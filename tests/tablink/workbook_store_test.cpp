@@ -96,6 +96,23 @@ print("changed:", *sorted(i.filename for i in a.infolist()
 print("removed:", *sorted(set(a.namelist()) - names), "added:", *sorted(names - set(a.namelist())))
 )PY";
 
+// Copies of the workbook (argument 1) with one part edited each, per four
+// arguments: the copy, the part, the text replaced (the whole part when
+// empty) and its replacement.
+constexpr const char* kEditScript = R"PY(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    parts = {i.filename: z.read(i).decode() for i in z.infolist()}
+a = sys.argv[2:]
+for copy, part, old, new in zip(a[0::4], a[1::4], a[2::4], a[3::4]):
+    edited = dict(parts)
+    assert not old or old in edited[part], (part, old)
+    edited[part] = edited[part].replace(old, new) if old else new
+    with zipfile.ZipFile(copy, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, text in edited.items():
+            z.writestr(name, text)
+)PY";
+
 Definition Def(const char* saveName, std::vector<std::int32_t> map, const char* widths) {
   Definition d;
   d.BhtFile = "ITEM.DAT";
@@ -143,9 +160,14 @@ class WorkbookStore : public ::testing::Test {
     std::unique_ptr<RecordSink> sink;
     const std::int32_t open = OpenTableReceive(*conn, settings, def, ReceiveLayout(f, def), alerts, sink);
     if (open != 0) return open;
-    for (std::size_t at = 0; at < records.size(); at += kBlockData) {
-      const std::size_t n = std::min(kBlockData, records.size() - at);
-      sink->Write(std::span(reinterpret_cast<const std::uint8_t*>(records.data()) + at, n));
+    try {
+      for (std::size_t at = 0; at < records.size(); at += kBlockData) {
+        const std::size_t n = std::min(kBlockData, records.size() - at);
+        sink->Write(std::span(reinterpret_cast<const std::uint8_t*>(records.data()) + at, n));
+      }
+    } catch (const StoreError& e) {
+      sink->Abandon();
+      return e.Code;
     }
     if (abandon) {
       sink->Abandon();
@@ -259,6 +281,103 @@ TEST_F(WorkbookStore, TenThousandRowsOfJapaneseTextGoInAndComeBackUnchanged) {
   EXPECT_NE(dump.find("\nA2=s:000000 B2=s:日本語\nA3=s:000001 B3=s:ﾃｽﾄ\nA4=s:000002 B4=s:表～\n"), std::string::npos);
   EXPECT_NE(dump.find("\nA10001=s:009999 B10001=s:abc\n"), std::string::npos);
   EXPECT_EQ(Send(def), records);
+}
+
+TEST_F(WorkbookStore, TheTableKeepsItsRowsAcrossCloseAndTransactions) {
+  TableConnection& c = *conn;
+  Table& t = c.GetTable();
+  AnsiString v;
+  const auto field = [&](std::int32_t i) { return t.GetField(i, v) ? v : "(none)"; };
+
+  // Inside a transaction: an appended row is current and counted, and
+  // still there after the table is closed and opened again.
+  ASSERT_TRUE(c.BeginTrans());
+  t.SetTableName("items");
+  ASSERT_TRUE(t.Open());
+  EXPECT_EQ(t.RecordCount(), 2);
+  ASSERT_TRUE(t.Append() && t.SetField(0, "9") && t.Post());
+  EXPECT_EQ(t.RecNo(), 3);
+  EXPECT_EQ(field(0), "9");
+  ASSERT_TRUE(t.Close() && t.Open());
+  EXPECT_EQ(t.RecordCount(), 3);
+  // A row deleted, one of the part's and the appended one changed.
+  ASSERT_TRUE(t.First() && t.Delete());
+  EXPECT_EQ(t.RecNo(), 1);
+  EXPECT_EQ(field(0), "00456");
+  ASSERT_TRUE(t.Edit() && t.SetField(2, "7") && t.Post() && t.Next());
+  EXPECT_EQ(field(0), "9");
+  ASSERT_TRUE(t.Edit() && t.SetField(1, "edited") && t.Post() && t.Next());
+  EXPECT_TRUE(t.Eof());
+  EXPECT_EQ(t.RecordCount(), 2);
+  EXPECT_FALSE(t.Next());
+  ASSERT_TRUE(t.Close() && c.CommitTrans());
+  const std::string items = "## Items\nA1=s:Code B1=s:品名 D1=s:Qty\nA5=s:00456 B5=s:ﾊﾞﾅﾅ D5=s:7\nA6=s:9 B6=s:edited\n";
+  EXPECT_EQ(Dump().substr(0, items.size()), items);
+
+  // A rollback forgets everything since the transaction began, also for an
+  // open table.
+  const std::string before = ReadFile(book);
+  ASSERT_TRUE(c.BeginTrans() && t.Open() && t.DeleteAll());
+  EXPECT_EQ(t.RecordCount(), 0);
+  ASSERT_TRUE(t.Append() && t.SetField(0, "x") && t.Post());
+  ASSERT_TRUE(c.RollbackTrans());
+  EXPECT_EQ(t.RecordCount(), 2);
+  EXPECT_EQ(field(0), "00456");
+  ASSERT_TRUE(t.Close());
+  EXPECT_EQ(ReadFile(book), before);
+
+  // Without a transaction the rows are written as the table closes.
+  t.SetTableName("Header only");
+  ASSERT_TRUE(t.Open() && t.Append() && t.SetField(1, "b") && t.Post());
+  EXPECT_FALSE(t.SetField(2, "c"));
+  ASSERT_TRUE(t.Close());
+  EXPECT_NE(Dump().find("## Header only\nA1=s:A B1=s:B\nB2=s:b\n"), std::string::npos);
+}
+
+TEST_F(WorkbookStore, DamagedOrUnusualPartsAreRefusedOrRead) {
+  const auto copy = [&](const char* name) { return dir / name; };
+  const char* sheet1 = "xl/worksheets/sheet1.xml";
+  ASSERT_EQ(Run(kEditScript,
+                {book,
+                 copy("cut.xlsx"), sheet1, "</row></sheetData>", "</row>",
+                 copy("doctype.xlsx"), sheet1, "<worksheet", "<!DOCTYPE worksheet [<!ENTITY a \"aaaa\">]><worksheet",
+                 copy("number.xlsx"), sheet1, "<row r=\"5\">", "<row r=\"1048577\">",
+                 copy("outside.xlsx"), "xl/_rels/workbook.xml.rels", "/xl/worksheets/sheet1.xml", "../../../etc/passwd",
+                 copy("nobook.xlsx"), "_rels/.rels", "officeDocument", "other",
+                 // Elements with a prefix, rows and cells without references.
+                 copy("prefix.xlsx"), sheet1,
+                 "", "<x:worksheet xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><x:sheetData>"
+                     "<x:row><x:c t=\"inlineStr\"><x:is><x:t>A</x:t></x:is></x:c><x:c><x:v>2</x:v></x:c></x:row>"
+                     "</x:sheetData></x:worksheet>",
+                 copy("empty.xlsx"), sheet1, "", "<worksheet><sheetData/></worksheet>"}),
+            "");
+  const Definition def = Def("Items", {2, 1}, "1 2");
+  std::string why;
+  for (const char* name : {"cut.xlsx", "doctype.xlsx", "number.xlsx", "outside.xlsx"}) {
+    SCOPED_TRACE(name);
+    conn = OpenWorkbook(copy(name), why);
+    ASSERT_TRUE(conn) << why;
+    EXPECT_EQ(Receive(def, true, "abc\r\n"), 24);
+    EXPECT_FALSE(conn->LastError().empty());
+  }
+  std::vector<AnsiString> names;
+  ASSERT_TRUE(conn->ListTables(names));
+  EXPECT_EQ(names, (std::vector<AnsiString>{"Other", "Header only"}));
+  for (const char* name : {"nobook.xlsx", "script.py", "missing.xlsx"}) {
+    EXPECT_FALSE(OpenWorkbook(copy(name), why)) << name;
+    EXPECT_FALSE(why.empty());
+  }
+
+  book = copy("prefix.xlsx");
+  conn = OpenWorkbook(book, why);
+  ASSERT_TRUE(conn) << why;
+  ASSERT_EQ(Receive(def, true, "abc\r\n"), 0);
+  const std::string items = "## Items\nA1=s:A B1=n:2\nA2=s:bc B2=s:a\n";
+  EXPECT_EQ(Dump().substr(0, items.size()), items);
+
+  conn = OpenWorkbook(copy("empty.xlsx"), why);
+  ASSERT_TRUE(conn) << why;
+  EXPECT_EQ(Receive(def, true, "abc\r\n"), 30);  // no columns to set
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -49,7 +50,7 @@ using xlsx::Token;
 
 constexpr std::uint64_t kMaxPart = std::uint64_t{1} << 30;        // a sheet or the shared strings
 constexpr std::uint64_t kMaxSmallPart = std::uint64_t{16} << 20;  // the workbook, relationships, content types
-constexpr int kDeflateLevel = 6;
+constexpr int kDeflateLevel = 1;
 
 bool IsAscii(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -502,6 +503,7 @@ struct Sheet {
   Spill spill;
   std::uint32_t nextNumber = 1;
   std::int64_t partRows = 0, spilledRows = 0;  // data rows left in the part, and spilled
+  std::string escaped_, utf8_;                  // Render's, kept for their room
 
   bool Modified() const { return dropData || !changes.empty() || spill.Size() > 0; }
   std::uint32_t KeptLast() const { return dropData && header != SIZE_MAX ? rows[header].number : lastNumber; }
@@ -520,23 +522,27 @@ struct Sheet {
 
   std::string_view RowXml(std::size_t i) const { return std::string_view(xml).substr(rows[i].begin, rows[i].length); }
 
-  /// A row of \p cells (ANSI, one per column) numbered \p number.
-  std::string Render(std::uint32_t number, const std::vector<AnsiString>& cells) const {
+  /// Renders into \p out a row of \p cells (ANSI, one per column) numbered
+  /// \p number.
+  void Render(std::uint32_t number, const std::vector<AnsiString>& cells, std::string& out) {
     const std::string& p = prefix;
-    const std::string n = std::to_string(number);
-    std::string out = "<" + p + "row r=\"" + n + "\">";
-    std::string text, escaped;
+    char digits[16];
+    const std::string_view n(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, number).ptr - digits));
+    out.clear();
+    out.append("<").append(p).append("row r=\"").append(n).append("\">");
     for (std::size_t i = 0; i < cells.size() && i < letters.size(); ++i) {
       if (cells[i].empty()) continue;
-      text = Utf8Of(cells[i]);
-      escaped.clear();
-      xlsx::AppendEscaped(text, escaped);
-      if (escaped.empty()) continue;
-      out += "<" + p + "c r=\"" + letters[i] + n + "\" t=\"inlineStr\"><" + p + "is><" + p + "t";
-      if (xlsx::NeedsPreserve(escaped)) out += " xml:space=\"preserve\"";
-      out += ">" + escaped + "</" + p + "t></" + p + "is></" + p + "c>";
+      escaped_.clear();
+      xlsx::AppendEscaped(IsAscii(cells[i]) ? std::string_view(cells[i]) : std::string_view(utf8_ = FromAnsi(cells[i])),
+                          escaped_);
+      if (escaped_.empty()) continue;
+      out.append("<").append(p).append("c r=\"").append(letters[i]).append(n).append("\" t=\"inlineStr\"><");
+      out.append(p).append("is><").append(p).append("t");
+      if (xlsx::NeedsPreserve(escaped_)) out.append(" xml:space=\"preserve\"");
+      out.append(">").append(escaped_).append("</").append(p).append("t></").append(p).append("is></");
+      out.append(p).append("c>");
     }
-    return out + "</" + p + "row>";
+    out.append("</").append(p).append("row>");
   }
 
   /// The cells of the row \p xml, one per column.
@@ -971,18 +977,18 @@ class WorkbookConnection final : public TableConnection, private Table {
     Sheet& s = *sheet_;
     if (mode_ == Mode::Insert) {
       if (s.nextNumber > xlsx::kMaxRows) return Fail("the sheet has no more rows");
-      Cursor c;
-      c.where = Cursor::Spilled;
-      c.offset = s.spill.Size();
-      c.number = s.nextNumber;
-      c.xml = s.Render(c.number, row_);
-      if (!s.spill.Append(Folder(), c.xml, error_)) return false;
-      ++s.nextNumber;
+      s.Render(s.nextNumber, row_, rendered_);
+      if (!s.spill.Append(Folder(), rendered_, error_)) return false;
+      cursor_.where = Cursor::Spilled;
+      cursor_.offset = s.spill.Size() - rendered_.size();
+      cursor_.number = s.nextNumber++;
+      std::swap(cursor_.xml, rendered_);  // each keeps its room for the next row
       ++s.spilledRows;
-      cursor_ = std::move(c);
       recNo_ = s.partRows + s.spilledRows;
     } else if (!Eof()) {
-      s.changes[Key(cursor_)] = s.Render(cursor_.number, row_);
+      std::string xml;
+      s.Render(cursor_.number, row_, xml);
+      s.changes[Key(cursor_)] = std::move(xml);
     } else {
       mode_ = Mode::Browse;
       return true;
@@ -1091,12 +1097,19 @@ class WorkbookConnection final : public TableConnection, private Table {
       if (!Locate(z.get(), s->part, index)) return Fail("the workbook has no part " + s->part);
       PartSource& src = sources.emplace_back(*s, why);
       if (!LayOut(*s, src, formulasGone, why)) return Fail(why);
+      // Deleted and added rather than replaced: libzip keeps a replaced
+      // entry's method at its slowest level, and the part is the bulk of a
+      // commit's time. Only its place in the archive changes.
+      const char* stored = zip_get_name(z.get(), index, ZIP_FL_ENC_RAW);
+      const std::string name = stored ? stored : s->part;
       zip_source_t* zs = zip_source_function(z.get(), &PartSource::Callback, &src);
-      if (!zs || zip_file_replace(z.get(), index, zs, 0) != 0) {
-        if (zs) zip_source_free(zs);
+      zip_int64_t added = -1;
+      if (!zs || zip_delete(z.get(), index) != 0 ||
+          (added = zip_file_add(z.get(), name.c_str(), zs, ZIP_FL_ENC_RAW)) < 0 ||
+          zip_set_file_compression(z.get(), static_cast<zip_uint64_t>(added), ZIP_CM_DEFLATE, kDeflateLevel) != 0) {
+        if (zs && added < 0) zip_source_free(zs);
         return Fail(std::string("the workbook cannot be written: ") + zip_strerror(z.get()));
       }
-      zip_set_file_compression(z.get(), index, ZIP_CM_DEFLATE, kDeflateLevel);
     }
     if (formulasGone && !DropCalcChain(z.get(), book, keep, why)) return Fail(why);
     if (zip_close(z.get()) != 0) {
@@ -1206,6 +1219,7 @@ class WorkbookConnection final : public TableConnection, private Table {
   std::vector<AnsiString> cells_;  // the current row's, once read
   bool cellsRead_ = false;
   std::vector<AnsiString> row_;  // the row being appended or edited
+  std::string rendered_;
   std::string error_;
 };
 

@@ -208,7 +208,12 @@ bool Scanner::ReadText(const Token& open, std::string& text) {
   }
 }
 
-bool FindAttr(std::string_view attrs, std::string_view qname, std::string_view& value) {
+namespace {
+
+// Calls \p f(name, value) for each attribute until it returns true; false
+// when none did.
+template <typename F>
+bool FindAttrWhere(std::string_view attrs, std::string_view& value, F&& f) {
   const std::size_t n = attrs.size();
   std::size_t p = 0;
   for (;;) {
@@ -224,7 +229,7 @@ bool FindAttr(std::string_view attrs, std::string_view qname, std::string_view& 
     if (p >= n || (attrs[p] != '"' && attrs[p] != '\'')) return false;
     const std::size_t e = attrs.find(attrs[p], p + 1);
     if (e == std::string_view::npos) return false;
-    if (name == qname) {
+    if (f(name)) {
       value = attrs.substr(p + 1, e - p - 1);
       return true;
     }
@@ -232,16 +237,18 @@ bool FindAttr(std::string_view attrs, std::string_view qname, std::string_view& 
   }
 }
 
+}  // namespace
+
+bool FindAttr(std::string_view attrs, std::string_view qname, std::string_view& value) {
+  return FindAttrWhere(attrs, value, [&](std::string_view name) { return name == qname; });
+}
+
 bool FindPrefixedAttr(std::string_view attrs, std::string_view local, std::string_view& value) {
-  // Few attributes: try each prefix that appears before ":local=".
-  for (std::size_t at = attrs.find(local); at != std::string_view::npos; at = attrs.find(local, at + 1)) {
-    if (at == 0 || attrs[at - 1] != ':') continue;
-    std::size_t b = at - 1;
-    while (b > 0 && !IsSpace(attrs[b - 1])) --b;
-    const std::string_view qname = attrs.substr(b, at + local.size() - b);
-    if (qname.size() > local.size() + 1 && !qname.starts_with("xmlns:") && FindAttr(attrs, qname, value)) return true;
-  }
-  return false;
+  return FindAttrWhere(attrs, value, [&](std::string_view name) {
+    const std::size_t colon = name.find(':');
+    return colon != std::string_view::npos && colon > 0 && name.substr(0, colon) != "xmlns" &&
+           name.substr(colon + 1) == local;
+  });
 }
 
 std::string Attr(std::string_view attrs, std::string_view qname) {
@@ -259,15 +266,16 @@ void AppendDecoded(std::string_view raw, std::string& out) {
       return;
     }
     AppendText(raw.substr(i, amp - i), out);
-    const std::size_t semi = raw.find(';', amp + 1);
-    const std::uint32_t cp =
-        semi != std::string_view::npos && semi - amp <= 11 ? Reference(raw.substr(amp + 1, semi - amp - 1)) : 0;
+    // A reference is short: looking further would make text full of '&'
+    // cost its length squared.
+    const std::size_t semi = raw.substr(amp + 1, 11).find(';');
+    const std::uint32_t cp = semi != std::string_view::npos ? Reference(raw.substr(amp + 1, semi)) : 0;
     if (cp == 0) {
       out += '&';
       i = amp + 1;
     } else {
       AppendUtf8(cp, out);
-      i = semi + 1;
+      i = amp + semi + 2;
     }
   }
 }

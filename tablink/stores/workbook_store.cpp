@@ -616,12 +616,16 @@ bool IndexSheet(Sheet& sheet, std::string& why) {
       if (!s.Skip(t)) return damaged("unfinished sheetData");
       continue;
     }
+    // Rows ascend, as Excel requires, which also bounds their count.
     std::string_view ref;
-    if (xlsx::FindAttr(t.attrs, "r", ref)) {
-      if (!xlsx::ParseNumber(ref, number) || number == 0 || number > xlsx::kMaxRows) return damaged("row number");
-    } else if (++number > xlsx::kMaxRows) {
+    std::uint32_t given = 0;
+    if (!xlsx::FindAttr(t.attrs, "r", ref)) {
+      given = number + 1;
+    } else if (!xlsx::ParseNumber(ref, given)) {
       return damaged("row number");
     }
+    if (given <= number || given > xlsx::kMaxRows) return damaged("row number");
+    number = given;
     RowInfo row;
     row.begin = t.begin;
     row.number = number;
@@ -636,7 +640,7 @@ bool IndexSheet(Sheet& sheet, std::string& why) {
       row.formula |= c.name == "f";
     }
     row.length = static_cast<std::uint32_t>(s.Pos() - row.begin);
-    sheet.lastNumber = std::max(sheet.lastNumber, number);
+    sheet.lastNumber = number;
     if (row.data && sheet.header == SIZE_MAX) sheet.header = sheet.rows.size();
     sheet.rows.push_back(row);
   }

@@ -224,6 +224,8 @@ TEST_F(WorkbookStore, SheetsColumnsAndRowsAreReadAsExcelWroteThem) {
 TEST_F(WorkbookStore, ReceivedRowsAreAppendedOrReplaceTheDataAsTextOnlyTheSheetRewritten) {
   const auto original = dir / "original.xlsx";
   std::filesystem::copy_file(book, original);
+  using std::filesystem::perms;
+  std::filesystem::permissions(book, perms::owner_read | perms::owner_write | perms::group_read);
   const Definition items = Def("Items", {1, 2, 3}, "6 10 5");
   // Leading zeros, Japanese, leading blanks, markup and the workbook's own
   // escape pattern; trailing blanks go.
@@ -239,6 +241,7 @@ TEST_F(WorkbookStore, ReceivedRowsAreAppendedOrReplaceTheDataAsTextOnlyTheSheetR
             "A7=s:0 B7=s:<&>_x005F_x0041_ D7=s:7\n" +  // escaped as Excel does; openpyxl shows it raw
                 others);
   EXPECT_EQ(Run(kCompareScript, {original, book}), "changed: xl/worksheets/sheet1.xml\nremoved: added:\n");
+  EXPECT_EQ(std::filesystem::status(book).permissions(), perms::owner_read | perms::owner_write | perms::group_read);
   // Read back as it went in.
   EXPECT_EQ(Send(items).substr(2 * 23), records);
 
@@ -342,6 +345,7 @@ TEST_F(WorkbookStore, DamagedOrUnusualPartsAreRefusedOrRead) {
                  copy("cut.xlsx"), sheet1, "</row></sheetData>", "</row>",
                  copy("doctype.xlsx"), sheet1, "<worksheet", "<!DOCTYPE worksheet [<!ENTITY a \"aaaa\">]><worksheet",
                  copy("number.xlsx"), sheet1, "<row r=\"5\">", "<row r=\"1048577\">",
+                 copy("order.xlsx"), sheet1, "<row r=\"5\">", "<row r=\"2\">",
                  copy("outside.xlsx"), "xl/_rels/workbook.xml.rels", "/xl/worksheets/sheet1.xml", "../../../etc/passwd",
                  copy("nobook.xlsx"), "_rels/.rels", "officeDocument", "other",
                  // Elements with a prefix, rows and cells without references.
@@ -353,7 +357,7 @@ TEST_F(WorkbookStore, DamagedOrUnusualPartsAreRefusedOrRead) {
             "");
   const Definition def = Def("Items", {2, 1}, "1 2");
   std::string why;
-  for (const char* name : {"cut.xlsx", "doctype.xlsx", "number.xlsx", "outside.xlsx"}) {
+  for (const char* name : {"cut.xlsx", "doctype.xlsx", "number.xlsx", "order.xlsx", "outside.xlsx"}) {
     SCOPED_TRACE(name);
     conn = OpenWorkbook(copy(name), why);
     ASSERT_TRUE(conn) << why;

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -151,7 +153,9 @@ class WorkbookStore : public ::testing::Test {
 
   // Receives \p records of \p def's widths (each followed by CR LF); the
   // code the transfer ends with.
-  std::int32_t Receive(const Definition& def, bool append, const std::string& records, bool abandon = false) {
+  // \p beforeEnd runs before the end.
+  std::int32_t Receive(const Definition& def, bool append, const std::string& records, bool abandon = false,
+                       const std::function<void()>& beforeEnd = {}) {
     FieldLayout f;
     f.iRecSize = ParseFieldList(def.FieldWidths, f);
     f.iRecSize0 = f.iRecSize + 2;
@@ -169,6 +173,7 @@ class WorkbookStore : public ::testing::Test {
       sink->Abandon();
       return e.Code;
     }
+    if (beforeEnd) beforeEnd();
     if (abandon) {
       sink->Abandon();
       return -1;
@@ -258,7 +263,7 @@ TEST_F(WorkbookStore, ReceivedRowsAreAppendedOrReplaceTheDataAsTextOnlyTheSheetR
   EXPECT_TRUE(boxes.shown.empty());
 }
 
-TEST_F(WorkbookStore, AnAbandonedReceiveLeavesTheWorkbookAsItWas) {
+TEST_F(WorkbookStore, AnAbandonedOrOvertakenReceiveLeavesTheWorkbookAsItWas) {
   const std::string before = ReadFile(book);
   for (const bool append : {true, false}) {
     ASSERT_EQ(Receive(Def("Items", {1, 2}, "3 3"), append, "abcdef\r\nghijkl\r\n", true), -1);
@@ -266,6 +271,17 @@ TEST_F(WorkbookStore, AnAbandonedReceiveLeavesTheWorkbookAsItWas) {
     EXPECT_FALSE(conn->InTransaction());
     EXPECT_FALSE(conn->GetTable().IsOpen());
   }
+  // Changed by someone else during the receive: the commit fails (33), and
+  // their workbook stays.
+  const auto touched = std::filesystem::last_write_time(book) - std::chrono::hours(1);
+  EXPECT_EQ(Receive(Def("Items", {1, 2}, "3 3"), true, "abcdef\r\n", false,
+                    [&] { std::filesystem::last_write_time(book, touched); }),
+            33);
+  EXPECT_EQ(ReadFile(book), before);
+  EXPECT_EQ(std::filesystem::last_write_time(book), touched);
+  EXPECT_FALSE(conn->InTransaction());
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "テーブルを更新できません");
   // Nothing was left beside it either.
   std::vector<std::string> files;
   for (const auto& e : std::filesystem::directory_iterator(dir.path())) files.push_back(e.path().filename().string());

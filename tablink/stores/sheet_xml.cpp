@@ -310,13 +310,25 @@ void AppendEscaped(std::string_view text, std::string& out) {
       continue;
     }
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '\r': out += "&#13;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
       case '\t':
-      case '\n': out += static_cast<char>(c); break;
-      case '_': out += EscapeAt(text, i) >= 0 ? "_x005F_" : "_"; break;
+      case '\n':
+        out += static_cast<char>(c);
+        break;
+      case '_':
+        out += EscapeAt(text, i) >= 0 ? "_x005F_" : "_";
+        break;
       default:
         if (c >= 0x20) out += static_cast<char>(c);
     }

@@ -27,8 +27,8 @@
 #include <zip.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -202,8 +202,7 @@ struct Relationship {
 };
 
 // The internal relationships of \p part ("" for the package), by id.
-bool ReadRelationships(zip_t* z, const std::string& part, std::map<std::string, Relationship>& rels,
-                       std::string& why) {
+bool ReadRelationships(zip_t* z, const std::string& part, std::map<std::string, Relationship>& rels, std::string& why) {
   std::string xml;
   if (!ReadEntry(z, RelsOf(part), kMaxSmallPart, xml, why)) return false;
   Scanner s(xml);
@@ -483,10 +482,10 @@ struct Sheet {
   FileId file;
   bool writable = false;
   std::string xml;
-  std::string prefix;              // of the sheet's element names ("x:" ...), usually none
-  std::size_t dataBegin = 0;       // the rows: after <sheetData> ...
-  std::size_t dataEnd = 0;         // ... up to </sheetData>
-  bool emptyData = false;          // <sheetData/>, which dataBegin..dataEnd spans
+  std::string prefix;                    // of the sheet's element names ("x:" ...), usually none
+  std::size_t dataBegin = 0;             // the rows: after <sheetData> ...
+  std::size_t dataEnd = 0;               // ... up to </sheetData>
+  bool emptyData = false;                // <sheetData/>, which dataBegin..dataEnd spans
   std::size_t dimBegin = 0, dimEnd = 0;  // the dimension's reference, if dimEnd > 0
   std::vector<RowInfo> rows;
   std::size_t header = SIZE_MAX;  // in rows
@@ -498,12 +497,12 @@ struct Sheet {
   SharedStrings strings;
 
   // Changes since it was read.
-  bool dropData = false;  // every row after the header is gone
+  bool dropData = false;                                        // every row after the header is gone
   std::map<std::uint64_t, std::optional<std::string>> changes;  // row key -> new XML, or deleted
   Spill spill;
   std::uint32_t nextNumber = 1;
   std::int64_t partRows = 0, spilledRows = 0;  // data rows left in the part, and spilled
-  std::string escaped_, utf8_;                  // Render's, kept for their room
+  std::string escaped_, utf8_;                 // Render's, kept for their room
 
   bool Modified() const { return dropData || !changes.empty() || spill.Size() > 0; }
   std::uint32_t KeptLast() const { return dropData && header != SIZE_MAX ? rows[header].number : lastNumber; }
@@ -515,8 +514,7 @@ struct Sheet {
     spill.Clear();
     nextNumber = lastNumber + 1;
     partRows = 0;
-    for (std::size_t i = header == SIZE_MAX ? rows.size() : header + 1; i < rows.size(); ++i)
-      partRows += rows[i].data;
+    for (std::size_t i = header == SIZE_MAX ? rows.size() : header + 1; i < rows.size(); ++i) partRows += rows[i].data;
     spilledRows = 0;
   }
 
@@ -527,7 +525,8 @@ struct Sheet {
   void Render(std::uint32_t number, const std::vector<AnsiString>& cells, std::string& out) {
     const std::string& p = prefix;
     char digits[16];
-    const std::string_view n(digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, number).ptr - digits));
+    const std::string_view n(
+        digits, static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, number).ptr - digits));
     out.clear();
     out.append("<").append(p).append("row r=\"").append(n).append("\">");
     for (std::size_t i = 0; i < cells.size() && i < letters.size(); ++i) {
@@ -694,9 +693,11 @@ class PartSource {
         piece_ = 0;
         within_ = 0;
         return 0;
-      case ZIP_SOURCE_READ: return Read(static_cast<char*>(data), len);
+      case ZIP_SOURCE_READ:
+        return Read(static_cast<char*>(data), len);
       case ZIP_SOURCE_CLOSE:
-      case ZIP_SOURCE_FREE: return 0;
+      case ZIP_SOURCE_FREE:
+        return 0;
       case ZIP_SOURCE_STAT: {
         auto* st = static_cast<zip_stat_t*>(data);
         zip_stat_init(st);
@@ -705,7 +706,8 @@ class PartSource {
         st->valid |= ZIP_STAT_SIZE | ZIP_STAT_MTIME;
         return sizeof(zip_stat_t);
       }
-      case ZIP_SOURCE_ERROR: return zip_error_to_data(&error_, data, len);
+      case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&error_, data, len);
       case ZIP_SOURCE_SUPPORTS:
         return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
                                               ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SUPPORTS, -1);
@@ -1211,7 +1213,7 @@ class WorkbookConnection final : public TableConnection, private Table {
 
   const fs::path file_;
   bool inTrans_ = false;
-  bool stale_ = false;  // the workbook was written since its sheets were read
+  bool stale_ = false;                                    // the workbook was written since its sheets were read
   std::map<std::string, std::unique_ptr<Sheet>> sheets_;  // by part: read for the transaction or the open table
 
   AnsiString name_;

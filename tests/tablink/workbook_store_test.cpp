@@ -356,6 +356,8 @@ TEST_F(WorkbookStore, TheTableKeepsItsRowsAcrossCloseAndTransactions) {
 TEST_F(WorkbookStore, DamagedOrUnusualPartsAreRefusedOrRead) {
   const auto copy = [&](const char* name) { return dir / name; };
   const char* sheet1 = "xl/worksheets/sheet1.xml";
+  // Per line: a copy, its part, the text replaced and its replacement.
+  // clang-format off
   ASSERT_EQ(Run(kEditScript,
                 {book,
                  copy("cut.xlsx"), sheet1, "</row></sheetData>", "</row>",
@@ -365,12 +367,13 @@ TEST_F(WorkbookStore, DamagedOrUnusualPartsAreRefusedOrRead) {
                  copy("outside.xlsx"), "xl/_rels/workbook.xml.rels", "/xl/worksheets/sheet1.xml", "../../../etc/passwd",
                  copy("nobook.xlsx"), "_rels/.rels", "officeDocument", "other",
                  // Elements with a prefix, rows and cells without references.
-                 copy("prefix.xlsx"), sheet1,
-                 "", "<x:worksheet xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><x:sheetData>"
+                 copy("prefix.xlsx"), sheet1, "",
+                     "<x:worksheet xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><x:sheetData>"
                      "<x:row><x:c t=\"inlineStr\"><x:is><x:t>A</x:t></x:is></x:c><x:c><x:v>2</x:v></x:c></x:row>"
                      "</x:sheetData></x:worksheet>",
                  copy("empty.xlsx"), sheet1, "", "<worksheet><sheetData/></worksheet>"}),
             "");
+  // clang-format on
   const Definition def = Def("Items", {2, 1}, "1 2");
   std::string why;
   for (const char* name : {"cut.xlsx", "doctype.xlsx", "number.xlsx", "order.xlsx", "outside.xlsx"}) {

@@ -91,7 +91,8 @@ int RunConsoleTablink(int argc, char** argv) {
                  std::unique_ptr<TableConnection> c = ConnectDataSource(saveType, source, why);
                  if (!c) std::fprintf(stderr, "%s: %s\n", alerts.Title().c_str(), why.c_str());
                  return c;
-               }});
+               },
+               .adoObjects = {}});
   if (const std::optional<int> refused = app.StartUp()) return *refused;
   if (!app.Connect()) {
     app.FormClose(std::nullopt);

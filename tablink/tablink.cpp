@@ -182,6 +182,13 @@ bool Tablink::CheckDataSource() {
   return true;
 }
 
+bool Tablink::CreateDataObjects() {
+  const int missing = parts_.adoObjects ? parts_.adoObjects() : 0;
+  if (missing == 0) return true;
+  parts_.alerts.Error(kMdacTitle, missing == 1 ? kNoMdac : kMdacError);
+  return false;
+}
+
 bool Tablink::Connect() {
   if (header_.SaveType != kSaveExcel && header_.SaveType != kSaveAccess) return true;
   const std::string path =

@@ -41,6 +41,9 @@ inline constexpr std::string_view kNoSaveFolder = "設定フォルダがあり�
 inline constexpr std::string_view kSettingErrorTitle = "設定エラー";
 inline constexpr std::string_view kNoDataSourceSetting = "ﾃﾞｰﾀｿｰｽ設定がありません。\r\n設定データを確認してください。";
 inline constexpr std::string_view kConnectFailed = "ﾃﾞｰﾀｿｰｽへの接続に失敗しました。\r\nﾃﾞｰﾀｿｰｽを確認してください。";
+inline constexpr std::string_view kNoMdac = "Microfoft Data Access Components(MDAC)がありません。";
+inline constexpr std::string_view kMdacError = "Microfoft Data Access Components(MDAC)がエラーです。";
+inline constexpr std::string_view kMdacTitle = "MDACエラー";
 inline constexpr std::string_view kPortErrorTitle = "通信ポートエラー";
 inline constexpr std::string_view kPortSetupTitle = "通信設定";
 inline constexpr std::string_view kQueueSizes = "通信バッファ容量設定失敗";
@@ -87,6 +90,10 @@ class Tablink {
     std::filesystem::path definitions;
     /// The table stores; without one, a sheet or table cannot be connected.
     Connector connect;
+    /// Whether the data objects can be made: 0 yes, 1 not the connection
+    /// object, 2 not the table object (AdoObjectsAvailable on Windows).
+    /// Without it nothing is checked.
+    std::function<int()> adoObjects;
   };
   explicit Tablink(Parts parts);
   ~Tablink();
@@ -98,6 +105,10 @@ class Tablink {
   /// log's name. Returns the exit code (1) after a refusal with its message,
   /// or nothing when the window is to run; the port is then open.
   std::optional<int> StartUp();
+
+  /// The main window's creation: the data objects (false after the MDAC
+  /// message: the program ends).
+  bool CreateDataObjects();
 
   /// The start timer: for a sheet or table, the connection (false after its
   /// message: the program ends).

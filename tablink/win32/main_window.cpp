@@ -39,6 +39,11 @@ class MainWindow final : public TablinkWindow {
     CreateWindowExW(exStyle, cls, Wide(kTablinkTitle).c_str(), style, pos.x, pos.y, outer.cx, outer.cy, nullptr,
                     nullptr, ThisModule(), this);
     MakeControls();
+    // Without the data objects the program cannot run at all.
+    if (!app_.CreateDataObjects()) {
+      Close(kExitRefused);
+      return;
+    }
     SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
   }
 

@@ -9,6 +9,8 @@
 #include "library/win32/views.h"
 #include "platform/clock.h"
 #include "platform/registry.h"
+#include "tablink/stores/ado_store.h"
+#include "tablink/stores/data_source.h"
 #include "tablink/win32/views.h"
 
 namespace pw::tablink {
@@ -33,7 +35,12 @@ int RunWindowsTablink() {
                .osVersion = GetOsVersion,
                .alreadyRunning = AlreadyRunning,
                .definitions = {},
-               .connect = {}});
+               .connect =
+                   [](std::int32_t saveType, const std::string& source) {
+                     std::string why;
+                     return ConnectDataSource(saveType, source, why);
+                   },
+               .adoObjects = AdoObjectsAvailable});
   if (const std::optional<int> refused = app.StartUp()) return *refused;
 
   const std::unique_ptr<TablinkWindow> window = MakeMainWindow(app, SystemClock(), alerts);

@@ -47,7 +47,8 @@ class TablinkStartUp : public ::testing::Test {
                                                    .osVersion = [] { return OsVersion{true, 6, 1}; },
                                                    .alreadyRunning = {},
                                                    .definitions = file,
-                                                   .connect = {}});
+                                                   .connect = {},
+                                                   .adoObjects = {}});
     return app->StartUp();
   }
   std::unique_ptr<SerialDevice> Open(std::string_view name) {
@@ -151,6 +152,27 @@ TEST_F(TablinkStartUp, AStartedServerIsGivenItsSettings) {
   app->FormClose(Tablink::Position{30, 40});
   EXPECT_EQ(app->StoredPosition().x, 30);
   EXPECT_EQ(app->StoredPosition().y, 40);
+}
+
+TEST_F(TablinkStartUp, DataObjectsThatCannotBeMadeEndTheProgramWithTheMdacMessage) {
+  int missing = 0;
+  Tablink window(Tablink::Parts{.alerts = alerts,
+                                .registry = registry,
+                                .clock = clock,
+                                .open = {},
+                                .osVersion = {},
+                                .alreadyRunning = {},
+                                .definitions = {},
+                                .connect = {},
+                                .adoObjects = [&missing] { return missing; }});
+  EXPECT_TRUE(window.CreateDataObjects());
+  missing = 1;
+  EXPECT_FALSE(window.CreateDataObjects());
+  missing = 2;
+  EXPECT_FALSE(window.CreateDataObjects());
+  EXPECT_EQ(Boxes(),
+            "MDACエラー: Microfoft Data Access Components(MDAC)がありません。\n"
+            "MDACエラー: Microfoft Data Access Components(MDAC)がエラーです。\n");
 }
 
 }  // namespace

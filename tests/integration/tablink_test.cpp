@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -65,11 +66,11 @@ class TablinkProgram : public ::testing::Test {
   /// The working definition file: COM1 at 115200 bit/s, text files in pc/,
   /// a log a month in logs/, and \p defs.
   void Definitions(const std::vector<Definition>& defs, std::int32_t saveType = kSaveText,
-                   std::int32_t writeMode = 1) {
+                   std::int32_t writeMode = 1, const fs::path& dataSource = {}) {
     DefinitionHeader h;
     h.VerStr = std::string(kVersionMarker);
     h.SaveType = saveType;
-    h.DataSource = ToAnsi(pc.string());
+    h.DataSource = ToAnsi((dataSource.empty() ? pc : dataSource).string());
     h.ComPort = 0;
     h.ComSpeed = 115200;
     h.WriteMode = writeMode;
@@ -130,6 +131,16 @@ class TablinkProgram : public ::testing::Test {
   static bool Within10s(const std::function<bool()>& ready) {
     for (int i = 0; i < 2000 && !ready(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return ready();
+  }
+  /// Runs \p script with Debian's python3 (where openpyxl lives); what it printed.
+  static std::string Python(const std::string& script) {
+    const std::string python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    FILE* p = popen((python + " -c '" + script + "' 2>&1").c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (std::size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    if (p) pclose(p);
+    return out;
   }
   int Terminate() {
     kill(server->Pid(), SIGTERM);
@@ -254,6 +265,51 @@ TEST_F(TablinkProgram, ASecondInstanceFailsAtThePortAndSigtermEndsTheFirst) {
   EXPECT_EQ(bhtsim->ExitCode(), 0) << "the terminal saw the cancel" << Said();
   EXPECT_NE(Log().find(std::string(ResultText(2))), std::string::npos) << Log();
   EXPECT_FALSE(fs::exists(pc / "BIG.TXT"));
+}
+
+// Records of a code and a name, as the terminal sends them and as a request
+// gives them back.
+const std::string kItems = "00123Apple     \r\n00456Banana    \r\n";
+
+TEST_F(TablinkProgram, ReceivesIntoAndServesFromAWorkbookSheet) {
+  const fs::path book = pc / "book.xlsx";
+  ASSERT_EQ(Python("import openpyxl\nwb = openpyxl.Workbook()\nws = wb.active\nws.title = \"ITEMS\"\n"
+                   "ws.append([\"CODE\", \"NAME\"])\nws.append([\"00001\", \"old\"])\n"
+                   "wb.create_sheet(\"Other\").append([\"kept\"])\nwb.save(\"" + book.string() + "\")\n"),
+            "")
+      << "python3-openpyxl is needed";
+  Definitions({Def("ITEM.DAT", kBothWays, "ITEMS", 0, {1, 2}, "5 10")}, kSaveExcel, 0, book);
+  Serve();
+
+  EXPECT_EQ(TerminalSends("ITEM.DAT", kItems, "5,10"), 0) << Said();
+  ASSERT_TRUE(Printed(1)) << Said();
+  EXPECT_EQ(Python("import openpyxl\nwb = openpyxl.load_workbook(\"" + book.string() + "\")\n"
+                   "print([[c.value for c in r] for r in wb[\"ITEMS\"].iter_rows()], wb[\"Other\"][\"A1\"].value)"),
+            "[[\'CODE\', \'NAME\'], [\'00123\', \'Apple\'], [\'00456\', \'Banana\']] kept\n")
+      << "the rows replaced, codes kept as text, the other sheet untouched";
+  EXPECT_EQ(TerminalRequests("ITEM.DAT"), 0) << Said();
+  EXPECT_EQ(ReadWholeFile(bhtDir / "ITEM.DAT"), kItems);
+  EXPECT_EQ(Terminate(), 0) << Said();
+}
+
+TEST_F(TablinkProgram, ReceivesIntoAndServesFromASqliteTable) {
+  const fs::path db = pc / "items.db";
+  ASSERT_EQ(Python("import sqlite3\nc = sqlite3.connect(\"" + db.string() + "\")\n"
+                   "c.execute(\"create table ITEMS (CODE text, NAME text)\")\n"
+                   "c.execute(\"insert into ITEMS values (\x27X\x27, \x27old\x27)\")\nc.commit()\n"),
+            "");
+  Definitions({Def("ITEM.DAT", kBothWays, "ITEMS", 0, {1, 2}, "5 10")}, kSaveAccess, 1, db);
+  Serve();
+
+  EXPECT_EQ(TerminalSends("ITEM.DAT", kItems, "5,10"), 0) << Said();
+  ASSERT_TRUE(Printed(1)) << Said();
+  EXPECT_EQ(Python("import sqlite3\nprint(sqlite3.connect(\"" + db.string() +
+                   "\").execute(\"select * from ITEMS\").fetchall())"),
+            "[(\'X\', \'old\'), (\'00123\', \'Apple\'), (\'00456\', \'Banana\')]\n")
+      << "appended";
+  EXPECT_EQ(TerminalRequests("ITEM.DAT"), 0) << Said();
+  EXPECT_EQ(ReadWholeFile(bhtDir / "ITEM.DAT"), "X    old       \r\n" + kItems);
+  EXPECT_EQ(Terminate(), 0) << Said();
 }
 
 }  // namespace

@@ -121,6 +121,19 @@ DEFINITIONS = {
 }
 
 
+# fuzz_workbook: the sheet's part, a zero byte, the shared strings.
+SHEET_NS = b'<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+WORKBOOK = {
+    "header_and_rows": SHEET_NS + b'<sheetData><row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1" t="inlineStr">'
+    b'<is><t>NAME</t></is></c></row><row r="2"><c r="A2" t="inlineStr"><is><t>00123</t></is></c>'
+    b'<c r="B2"><v>12.5</v></c></row><row r="4"><c r="B4" t="b"><v>1</v></c></row></sheetData></worksheet>'
+    b'\0<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><si><t>CODE</t></si>'
+    b'<si><r><t>a</t></r><r><t xml:space="preserve"> b</t></r></si></sst>',
+    "escapes": SHEET_NS + b'<sheetData><row r="1"><c r="C1" t="str"><f>A1</f><v>&amp;&#x41;&lt;_x0041_</v></c>'
+    b'</row></sheetData></worksheet>\0',
+}
+
+
 def write(target, seeds):
     folder = os.path.join(HERE, "corpus", target)
     shutil.rmtree(folder, ignore_errors=True)
@@ -137,3 +150,4 @@ if __name__ == "__main__":
     write("fuzz_receiver", RECEIVER)
     write("fuzz_csv_records", CSV)
     write("fuzz_definitions", DEFINITIONS)
+    write("fuzz_workbook", WORKBOOK)

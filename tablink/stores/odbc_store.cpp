@@ -46,8 +46,12 @@ namespace {
 static_assert(sizeof(SQLWCHAR) == 2, "the wide ODBC API is UTF-16 here");
 using WString = std::basic_string<SQLWCHAR>;
 
-/// Rows a batch holds at most, and the bytes its parameter arrays may take.
-constexpr std::size_t kBatchRows = 1000;
+/// Rows in one INSERT's VALUES at most, and its parameters (SQLite before
+/// 3.32 takes 999); parameter sets in one execution at most; the bytes a
+/// batch's parameters may take.
+constexpr std::size_t kRowsPerInsert = 100;
+constexpr std::size_t kParametersPerInsert = 999;
+constexpr std::size_t kSetsPerExecute = 1000;
 constexpr std::size_t kBatchBytes = 4u << 20;
 /// The UTF-16 units of a cell at most: the rest of a longer one is left
 /// unread, a longer one is not stored (a record's field is at most 8192
@@ -267,24 +271,17 @@ bool IsTextType(SQLSMALLINT type) {
 struct Batch {
   std::vector<std::size_t> cols;  // the columns its rows set, ascending
   WString pool;
-  std::vector<std::size_t> ends;    // where each cell ends in the pool
-  std::vector<bool> nulls;          // per cell
-  std::vector<std::size_t> widest;  // per column of cols, in units
+  std::vector<std::size_t> ends;  // where each cell ends in the pool
+  std::vector<bool> nulls;        // per cell
   std::size_t rows = 0;
 
   void Clear() {
     pool.clear();
     ends.clear();
     nulls.clear();
-    std::fill(widest.begin(), widest.end(), 0);
     rows = 0;
   }
-  /// The bytes its parameter arrays take.
-  std::size_t ArrayBytes() const {
-    std::size_t row = 0;
-    for (std::size_t w : widest) row += (w + 1) * sizeof(SQLWCHAR) + sizeof(SQLLEN);
-    return row * rows;
-  }
+  std::size_t Begin(std::size_t cell) const { return cell == 0 ? 0 : ends[cell - 1]; }
 };
 
 class OdbcConnection final : public TableConnection, private Table {
@@ -307,6 +304,9 @@ class OdbcConnection final : public TableConnection, private Table {
     }
     connected_ = true;
     readOnly_ = InfoText(SQL_DATA_SOURCE_READ_ONLY) == "Y";
+    const std::string dbms = InfoText(SQL_DBMS_NAME);
+    multiRow_ = dbms == "SQLite" || dbms == "PostgreSQL" || dbms == "MySQL" || dbms == "MariaDB" ||
+                dbms == "Microsoft SQL Server";
     // A driver without quoted identifiers answers a blank.
     const std::string quote = InfoText(SQL_IDENTIFIER_QUOTE_CHAR);
     if (quote.size() == 1 && quote[0] != ' ') quote_ = quote[0];
@@ -317,6 +317,7 @@ class OdbcConnection final : public TableConnection, private Table {
     select_.Free();
     count_.Free();
     insert_.Free();
+    tail_.Free();
     if (connected_) {
       if (inTrans_) SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
       SQLDisconnect(dbc_.get());
@@ -394,6 +395,7 @@ class OdbcConnection final : public TableConnection, private Table {
     select_.Free();
     count_.Free();
     insert_.Free();
+    tail_.Free();
     open_ = false;
     mode_ = Mode::Browse;
     columns_.clear();
@@ -499,7 +501,7 @@ class OdbcConnection final : public TableConnection, private Table {
       batch_.cols.clear();
       for (std::size_t i = 0; i < set_.size(); ++i)
         if (set_[i]) batch_.cols.push_back(i);
-      batch_.widest.assign(count, 0);
+      rowsPerInsert_ = multiRow_ ? std::clamp<std::size_t>(kParametersPerInsert / count, 1, kRowsPerInsert) : 1;
     }
     for (std::size_t j = 0; j < count; ++j) {
       const std::size_t col = batch_.cols[j];
@@ -508,10 +510,10 @@ class OdbcConnection final : public TableConnection, private Table {
       batch_.ends.push_back(batch_.pool.size());
       // An empty cell is no value for a column of numbers, dates and such.
       batch_.nulls.push_back(cell.empty() && !columns_[col].text);
-      batch_.widest[j] = std::max(batch_.widest[j], cell.size());
     }
     ++batch_.rows;
-    if (batch_.rows >= batchRows_ || batch_.ArrayBytes() >= kBatchBytes) return StorePending();
+    if (batch_.rows >= rowsPerInsert_ * setsPerExecute_ || batch_.pool.size() * sizeof(SQLWCHAR) >= kBatchBytes)
+      return StorePending();
     return true;
   }
 
@@ -654,34 +656,36 @@ class OdbcConnection final : public TableConnection, private Table {
     return true;
   }
 
-  /// The INSERT of the batch's columns, prepared; finds out once whether
-  /// the driver takes arrays of parameters.
-  bool PrepareInsert() {
-    if (insert_) return true;
-    if (!insert_.Alloc(dbc_.get())) return FailOn(dbc_);
-    std::string sql = "INSERT INTO " + table_ + " (";
+  /// \p stmt prepared as the INSERT of \p rows rows of the batch's columns.
+  bool PrepareInsert(Handle& stmt, std::size_t rows) {
+    if (!stmt.Alloc(dbc_.get())) return FailOn(dbc_);
+    std::string sql = "INSERT INTO " + table_ + " (", values = "(";
     for (std::size_t j = 0; j < batch_.cols.size(); ++j) {
-      if (j) sql += ", ";
-      sql += columns_[batch_.cols[j]].name;
+      sql += (j ? ", " : "") + columns_[batch_.cols[j]].name;
+      values += j ? ", ?" : "?";
     }
-    sql += ") VALUES (";
-    for (std::size_t j = 0; j < batch_.cols.size(); ++j) sql += j ? ", ?" : "?";
-    sql += ")";
-    if (!Ok(Prepare(insert_.get(), sql))) {
-      FailOn(insert_);
-      insert_.Free();
+    sql += ") VALUES ";
+    for (std::size_t r = 0; r < rows; ++r) sql += (r ? ", " : "") + values + ")";
+    if (!Ok(Prepare(stmt.get(), sql))) {
+      FailOn(stmt);
+      stmt.Free();
       return false;
     }
-    if (!arraysKnown_) {
-      arraysKnown_ = true;
-      SQLULEN size = 0;
-      if (Ok(SQLSetStmtAttrW(insert_.get(), SQL_ATTR_PARAMSET_SIZE, Value(kBatchRows), 0)) &&
-          Ok(SQLGetStmtAttrW(insert_.get(), SQL_ATTR_PARAMSET_SIZE, &size, sizeof size, nullptr)) && size == kBatchRows)
-        batchRows_ = kBatchRows;
-      else
-        SQLSetStmtAttrW(insert_.get(), SQL_ATTR_PARAMSET_SIZE, Value(1), 0);
-    }
     return true;
+  }
+
+  /// Finds out once whether the driver takes arrays of parameters, where
+  /// rows go in one by one.
+  void LearnArrays() {
+    if (arraysKnown_ || rowsPerInsert_ > 1) return;
+    arraysKnown_ = true;
+    SQLULEN size = 0;
+    if (Ok(SQLSetStmtAttrW(insert_.get(), SQL_ATTR_PARAMSET_SIZE, Value(kSetsPerExecute), 0)) &&
+        Ok(SQLGetStmtAttrW(insert_.get(), SQL_ATTR_PARAMSET_SIZE, &size, sizeof size, nullptr)) &&
+        size == kSetsPerExecute)
+      setsPerExecute_ = kSetsPerExecute;
+    else
+      SQLSetStmtAttrW(insert_.get(), SQL_ATTR_PARAMSET_SIZE, Value(1), 0);
   }
 
   /// Stores the batch's rows; whatever happens, the batch is empty after.
@@ -689,57 +693,71 @@ class OdbcConnection final : public TableConnection, private Table {
     if (batch_.rows == 0) return true;
     const bool ok = StoreBatch();
     batch_.Clear();
+    tail_.Free();
     return ok;
   }
 
+  /// One execution: a full batch with the prepared INSERT, a shorter one
+  /// (the end of the rows) with an INSERT of its own size.
   bool StoreBatch() {
-    if (!PrepareInsert()) return false;
     const std::size_t rows = batch_.rows, cols = batch_.cols.size();
-    arrays_.resize(cols);
-    indicators_.resize(cols);
-    for (std::size_t j = 0; j < cols; ++j) {
-      const std::size_t width = batch_.widest[j] + 1;
-      arrays_[j].assign(rows * width, 0);
-      indicators_[j].resize(rows);
-      for (std::size_t r = 0; r < rows; ++r) {
-        const std::size_t cell = r * cols + j;
-        const std::size_t begin = cell == 0 ? 0 : batch_.ends[cell - 1], end = batch_.ends[cell];
+    std::size_t perInsert = rowsPerInsert_, sets = rows / rowsPerInsert_;
+    Handle* stmt = &insert_;
+    if (rows < rowsPerInsert_) {
+      if (!PrepareInsert(tail_, rows)) return false;
+      stmt = &tail_;
+      perInsert = rows;
+      sets = 1;
+    } else if (!insert_) {
+      if (!PrepareInsert(insert_, rowsPerInsert_)) return false;
+      LearnArrays();
+    }
+    // A parameter per cell of an INSERT, each an array over the sets.
+    const std::size_t params = perInsert * cols;
+    arrays_.resize(params);
+    indicators_.resize(params);
+    for (std::size_t p = 0; p < params; ++p) {
+      std::size_t width = 1;
+      for (std::size_t set = 0; set < sets; ++set) {
+        const std::size_t cell = set * params + p;
+        width = std::max(width, batch_.ends[cell] - batch_.Begin(cell) + 1);
+      }
+      arrays_[p].assign(sets * width, 0);
+      indicators_[p].resize(sets);
+      for (std::size_t set = 0; set < sets; ++set) {
+        const std::size_t cell = set * params + p, begin = batch_.Begin(cell), end = batch_.ends[cell];
         std::copy(batch_.pool.begin() + static_cast<std::ptrdiff_t>(begin),
                   batch_.pool.begin() + static_cast<std::ptrdiff_t>(end),
-                  arrays_[j].begin() + static_cast<std::ptrdiff_t>(r * width));
-        indicators_[j][r] = batch_.nulls[cell] ? SQL_NULL_DATA : static_cast<SQLLEN>((end - begin) * sizeof(SQLWCHAR));
+                  arrays_[p].begin() + static_cast<std::ptrdiff_t>(set * width));
+        indicators_[p][set] =
+            batch_.nulls[cell] ? SQL_NULL_DATA : static_cast<SQLLEN>((end - begin) * sizeof(SQLWCHAR));
       }
-    }
-    SQLHSTMT stmt = insert_.get();
-    // What the driver does not report stays as it was: all processed, no
-    // row refused.
-    constexpr SQLUSMALLINT kUnreported = 0xFFFF;
-    processed_ = rows;
-    statuses_.assign(rows, kUnreported);
-    if (batchRows_ > 1) {
-      if (!Ok(SQLSetStmtAttrW(stmt, SQL_ATTR_PARAMSET_SIZE, Value(rows), 0)) ||
-          !Ok(SQLSetStmtAttrW(stmt, SQL_ATTR_PARAM_STATUS_PTR, statuses_.data(), 0)) ||
-          !Ok(SQLSetStmtAttrW(stmt, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed_, 0)))
-        return FailOn(insert_);
-    }
-    for (std::size_t j = 0; j < cols; ++j) {
-      const Column& c = columns_[batch_.cols[j]];
-      const std::size_t width = batch_.widest[j] + 1;
+      const Column& c = columns_[batch_.cols[p % cols]];
       // Text goes as wide text whatever the column's declared size (SQLite
       // declares 0); other columns take the text converted by the driver.
       const SQLSMALLINT type = c.text ? SQL_WVARCHAR : c.type;
-      const SQLULEN size = c.text || c.size == 0 ? std::max<SQLULEN>(width - 1, 1) : c.size;
-      if (!Ok(SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(j + 1), SQL_PARAM_INPUT, SQL_C_WCHAR, type, size,
-                               c.text ? 0 : c.digits, arrays_[j].data(), static_cast<SQLLEN>(width * sizeof(SQLWCHAR)),
-                               indicators_[j].data())))
-        return FailOn(insert_);
+      const SQLULEN size = c.text || c.size == 0 ? width - 1 : c.size;
+      if (!Ok(SQLBindParameter(stmt->get(), static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, SQL_C_WCHAR, type,
+                               std::max<SQLULEN>(size, 1), c.text ? 0 : c.digits, arrays_[p].data(),
+                               static_cast<SQLLEN>(width * sizeof(SQLWCHAR)), indicators_[p].data())))
+        return FailOn(*stmt);
     }
-    const SQLRETURN rc = SQLExecute(stmt);
-    if (!Ok(rc)) return FailOn(insert_);
+    // What the driver does not report stays as it was: all processed, no
+    // set refused.
+    constexpr SQLUSMALLINT kUnreported = 0xFFFF;
+    processed_ = sets;
+    statuses_.assign(sets, kUnreported);
+    if (setsPerExecute_ > 1) {
+      if (!Ok(SQLSetStmtAttrW(stmt->get(), SQL_ATTR_PARAMSET_SIZE, Value(sets), 0)) ||
+          !Ok(SQLSetStmtAttrW(stmt->get(), SQL_ATTR_PARAM_STATUS_PTR, statuses_.data(), 0)) ||
+          !Ok(SQLSetStmtAttrW(stmt->get(), SQL_ATTR_PARAMS_PROCESSED_PTR, &processed_, 0)))
+        return FailOn(*stmt);
+    }
+    if (!Ok(SQLExecute(stmt->get()))) return FailOn(*stmt);
     const bool refused = std::any_of(statuses_.begin(), statuses_.end(),
                                      [](SQLUSMALLINT s) { return s == SQL_PARAM_ERROR || s == SQL_PARAM_UNUSED; });
-    if (processed_ != rows || refused) {
-      const std::string why = Diagnostics(SQL_HANDLE_STMT, stmt);
+    if (processed_ != sets || refused) {
+      const std::string why = Diagnostics(SQL_HANDLE_STMT, stmt->get());
       return Fail(why.empty() ? "rows of a batch were not stored" : why);
     }
     return true;
@@ -755,7 +773,7 @@ class OdbcConnection final : public TableConnection, private Table {
   bool open_ = false;
   std::vector<Column> columns_;
   Mode mode_ = Mode::Browse;
-  Handle select_{SQL_HANDLE_STMT}, count_{SQL_HANDLE_STMT}, insert_{SQL_HANDLE_STMT};
+  Handle select_{SQL_HANDLE_STMT}, count_{SQL_HANDLE_STMT}, insert_{SQL_HANDLE_STMT}, tail_{SQL_HANDLE_STMT};
 
   // The rows read: the current one's cells, read up to read_.
   bool cursor_ = false, row_ = false;
@@ -768,7 +786,8 @@ class OdbcConnection final : public TableConnection, private Table {
   std::vector<WString> cells_;
   std::vector<bool> set_;
   Batch batch_;
-  std::size_t batchRows_ = 1;
+  bool multiRow_ = false;  // the database takes many rows in one INSERT
+  std::size_t rowsPerInsert_ = 1, setsPerExecute_ = 1;
   bool arraysKnown_ = false;
   std::vector<std::vector<SQLWCHAR>> arrays_;
   std::vector<std::vector<SQLLEN>> indicators_;
@@ -807,9 +826,10 @@ std::string SqliteDriverName() { return "SQLite3"; }
 
 std::string SqliteConnectionString(const std::filesystem::path& file) {
   // The driver reads the path up to the next ';' and knows no braces: a
-  // path with one cannot be named.
+  // path with one cannot be named. Without StepAPI it reads a whole result
+  // into memory before handing out the first row.
   const std::u8string p = file.u8string();
-  return "Driver=" + SqliteDriverName() + ";Database=" + std::string(p.begin(), p.end());
+  return "Driver=" + SqliteDriverName() + ";Database=" + std::string(p.begin(), p.end()) + ";StepAPI=1";
 }
 
 std::unique_ptr<TableConnection> OpenOdbc(const std::string& connectionString, std::string& why) {

@@ -20,7 +20,8 @@ namespace pw::tablink {
 
 /// The connection string for a SQLite database file: the driver as Debian
 /// names it ("SQLite3"; on Windows the name its own installer gives when
-/// only that one is there) and the path, which cannot hold a ';'.
+/// only that one is there), the path, which cannot hold a ';', and rows
+/// read one by one as a send needs them (StepAPI).
 std::string SqliteConnectionString(const std::filesystem::path& file);
 
 /// Connects with \p connectionString (UTF-8). Nothing when it fails, with

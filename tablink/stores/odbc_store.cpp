@@ -15,9 +15,12 @@
 //
 // Writing: rows are only added (a whole table is emptied with one DELETE for
 // an overwrite). Posted rows wait in a batch and go in with one prepared
-// INSERT over arrays of parameters, where the driver takes arrays, or one by
-// one where it does not. A batch goes when it is full, before anything reads
-// the table, and at Flush, Close and CommitTrans. A batch the database
+// INSERT: of 100 rows' VALUES where the database takes that (SQLite,
+// PostgreSQL, MySQL, SQL Server: several times faster than arrays of
+// parameters through their drivers), else of one row over arrays of
+// parameters where the driver takes arrays, else row by row. A batch goes
+// when it is full, before anything reads the table, and at Flush, Close and
+// CommitTrans. A batch the database
 // refuses is a failure of the Post that filled it or of Flush, which the
 // table store calls before Close: a refused row then ends the transfer with
 // the post's code and the server goes on, while Close and CommitTrans fail
@@ -32,7 +35,6 @@
 #include <sqlext.h>
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <vector>
 

@@ -73,7 +73,8 @@ bool IsRefusedSendName(std::string_view bhtName);
 // ---- Receiving. Each returns 0 with \p sink ready, or the code. A sink's
 // Write throws StoreError (rows) or FileError (the temporary file); its
 // Finish puts the data in place and returns 0, or 12, 32 or 33 after showing
-// their box; these end the server.
+// their box; these end the server. A table's Finish also throws StoreError
+// (31) for rows its store kept back and cannot store.
 
 /// Text (SaveType 0 and 3): the lines go to the temporary file, rewritten
 /// now, and at the end to DsFolder + SaveName (placeholders replaced), by

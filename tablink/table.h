@@ -42,8 +42,12 @@ class Table {
   virtual bool Edit() = 0;
   /// Starts a new row at the end; its cells are then set and it is posted.
   virtual bool Append() = 0;
-  /// Stores the row being edited or appended.
+  /// Stores the row being edited or appended. A store that writes rows in
+  /// batches may keep it back until the batch is full or Flush.
   virtual bool Post() = 0;
+  /// Stores the rows Post kept back; a failure is a row that cannot be
+  /// stored, as a failing Post's.
+  virtual bool Flush() { return true; }
   /// Deletes the current row; the next one becomes current.
   virtual bool Delete() = 0;
   /// Deletes every row: from the first, as many rows as the table reports.

@@ -39,6 +39,13 @@ class TableStoreSink final : public RecordSink {
 
   std::int32_t Finish(AnsiString& storedName) override {
     storedName = saveName_;
+    // Rows a store kept back that cannot be stored are refused rows like a
+    // failing post's: the transfer ends and the server goes on.
+    if (!table_.Flush()) {
+      const std::string why = Reason("a row cannot be stored", table_);
+      ReleaseTable(connection_);
+      throw StoreError(code::PostFailed, why);
+    }
     if (!table_.Close()) {
       ReleaseTable(connection_);
       alerts_.Error(FromAnsi(saveName_), "テーブルをクローズできません");

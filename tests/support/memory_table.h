@@ -20,7 +20,7 @@
 namespace pw::test {
 
 enum class TableOp {
-  Close, Open, First, Next, RecordCount, Edit, Append, Post, Delete, GetField, SetField,
+  Close, Open, First, Next, RecordCount, Edit, Append, Post, Flush, Delete, GetField, SetField,
   BeginTrans, CommitTrans, RollbackTrans,
 };
 
@@ -153,6 +153,7 @@ class MemoryConnection final : public tablink::TableConnection, private tablink:
     mode_ = Mode::Browse;
     return true;
   }
+  bool Flush() override { return Step(TableOp::Flush); }
   bool Delete() override {
     if (!Step(TableOp::Delete) || !Require(open_ && !Eof(), "Delete without a current row")) return false;
     if (!canModify_ || refused_.count(tablink::TableAbility::Delete)) return Fail("rows cannot be deleted");

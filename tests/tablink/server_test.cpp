@@ -91,6 +91,15 @@ TEST_F(TableServer, AReceiveReplacesTheRowsAndAFailureLeavesThemAsTheyWere) {
   EXPECT_EQ(codes.back(), code::PostFailed);
   EXPECT_EQ(table.Rows("ITEMS"), (Rows{{"A001", "Apple", ""}, {"B002", "Banana", ""}}));
   EXPECT_FALSE(table.InTransaction());
+
+  // Rows a store kept back are refused at the end of the file: 31 as well,
+  // and the server waits again.
+  table.FailOn(TableOp::Flush);
+  TerminalSends("E005Elder 90\r\n");
+  ASSERT_TRUE(Logged(3));
+  EXPECT_EQ(codes.back(), code::PostFailed);
+  EXPECT_EQ(table.Rows("ITEMS"), (Rows{{"A001", "Apple", ""}, {"B002", "Banana", ""}}));
+  EXPECT_FALSE(table.InTransaction());
   EXPECT_TRUE(table.Misuse().empty()) << table.Misuse().front();
 }
 

@@ -260,9 +260,13 @@ class TableStore : public ::testing::Test {
       return -1;
     }
     AnsiString stored;
-    const std::int32_t code = sink->Finish(stored);
-    EXPECT_EQ(stored, "T");
-    return code;
+    try {
+      const std::int32_t code = sink->Finish(stored);
+      EXPECT_EQ(stored, "T");
+      return code;
+    } catch (const StoreError& e) {
+      return e.Code;
+    }
   }
 
   using Rows = std::vector<std::vector<std::string>>;
@@ -323,6 +327,7 @@ TEST_F(TableStore, EachFailingStepEndsWithItsCodeAndLeavesTheRowsAsBefore) {
       {"second append", failOn(TableOp::Append, 2), false, 29},
       {"set", failOn(TableOp::SetField, 2), true, 30},
       {"post", failOn(TableOp::Post, 2), true, 31},
+      {"flush", failOn(TableOp::Flush), true, 31},  // rows kept back are refused at the end
       {"close", failOn(TableOp::Close), false, 32},
       {"commit", failOn(TableOp::CommitTrans), false, 33},
   };

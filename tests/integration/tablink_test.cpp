@@ -296,7 +296,7 @@ TEST_F(TablinkProgram, ReceivesIntoAndServesFromASqliteTable) {
   const fs::path db = pc / "items.db";
   ASSERT_EQ(Python("import sqlite3\nc = sqlite3.connect(\"" + db.string() + "\")\n"
                    "c.execute(\"create table ITEMS (CODE text, NAME text)\")\n"
-                   "c.execute(\"insert into ITEMS values (\x27X\x27, \x27old\x27)\")\nc.commit()\n"),
+                   "c.execute(\"insert into ITEMS values (\\x27X\\x27, \\x27old\\x27)\")\nc.commit()\n"),
             "");
   Definitions({Def("ITEM.DAT", kBothWays, "ITEMS", 0, {1, 2}, "5 10")}, kSaveAccess, 1, db);
   Serve();

@@ -69,16 +69,8 @@ class ProgressWindow final : public ComFormWindow {
   static const wchar_t* RegisterClassOnce() {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = ProgressWindow::Proc;
-    wc.hInstance = ThisModule();
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = L"TComForm";
-    wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    RegisterClassExW(&wc);
-    return wc.lpszClassName;
+    return RegisterWindowClass(L"TComForm", ProgressWindow::Proc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                               ApplicationIcon());
   }
 
   void ShowProgress() {

@@ -74,7 +74,7 @@ const wchar_t* PanelClass() {
 
 }  // namespace
 
-const wchar_t* RegisterWindowClass(const wchar_t* name, WNDPROC proc, HBRUSH background) {
+const wchar_t* RegisterWindowClass(const wchar_t* name, WNDPROC proc, HBRUSH background, HICON icon) {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = proc;
@@ -82,6 +82,7 @@ const wchar_t* RegisterWindowClass(const wchar_t* name, WNDPROC proc, HBRUSH bac
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = background;
   wc.lpszClassName = name;
+  wc.hIcon = icon;
   RegisterClassExW(&wc);
   return name;
 }

@@ -35,7 +35,10 @@ LRESULT CALLBACK ObjectWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 /// Registers the window class \p name of this module with \p proc, the arrow
 /// cursor and \p background (a button-face form by default); returns \p name.
 const wchar_t* RegisterWindowClass(const wchar_t* name, WNDPROC proc,
-                                   HBRUSH background = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+                                   HBRUSH background = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                                   HICON icon = nullptr);
+/// The icon of the programs' main and progress windows.
+inline HICON ApplicationIcon() { return LoadIconW(nullptr, IDI_APPLICATION); }
 
 /// A font of \p points points on the screen, Shift-JIS character set.
 HFONT PointFont(const wchar_t* face, int points);

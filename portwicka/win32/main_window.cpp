@@ -60,16 +60,8 @@ class MainWindow final : public MainFormWindow {
 
  private:
   static const wchar_t* RegisterClassOnce() {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = MainWindow::Proc;
-    wc.hInstance = ThisModule();
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = L"TMainForm";
-    wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    RegisterClassExW(&wc);
-    return wc.lpszClassName;
+    return RegisterWindowClass(L"TMainForm", MainWindow::Proc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                               ApplicationIcon());
   }
 
   void Timer(UINT_PTR id, bool enabled) {

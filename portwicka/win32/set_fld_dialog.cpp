@@ -71,17 +71,7 @@ class SetFldDialog {
   void Focus() { SetFocus(edit_); }
 
  private:
-  static const wchar_t* RegisterClassOnce() {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = SetFldDialog::Proc;
-    wc.hInstance = ThisModule();
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = YellowBrush();
-    wc.lpszClassName = L"TSetFldForm";
-    RegisterClassExW(&wc);
-    return wc.lpszClassName;
-  }
+  static const wchar_t* RegisterClassOnce() { return RegisterWindowClass(L"TSetFldForm", SetFldDialog::Proc, YellowBrush()); }
 
   // The edit's own procedure, with FldSEKeyPress in front of its characters.
   void FilterEditKeys() {

@@ -62,16 +62,8 @@ class MainWindow final : public TablinkWindow {
   static const wchar_t* RegisterClassOnce() {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = MainWindow::Proc;
-    wc.hInstance = ThisModule();
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = L"TMainForm";
-    wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    RegisterClassExW(&wc);
-    return wc.lpszClassName;
+    return RegisterWindowClass(L"TMainForm", MainWindow::Proc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1),
+                               ApplicationIcon());
   }
 
   // The label above the gauge, the stop button at the right, as in the

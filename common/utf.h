@@ -10,6 +10,9 @@ namespace pw {
 /// UTF-8 to UTF-16. Invalid sequences become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view utf8);
 
+/// Appends the UTF-8 bytes of the scalar value \p cp to \p out.
+void AppendUtf8(char32_t cp, std::string& out);
+
 /// UTF-16 to UTF-8. Unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
